@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test through CTest.
+#   scripts/test.sh                      normal build in build/
+#   scripts/test.sh --sanitize address   ASan+UBSan build in build-address/
+#   scripts/test.sh --sanitize thread    TSan build in build-thread/
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+"$root/scripts/deps.sh" test
+dir=$("$root/scripts/build.sh" "$@" | tail -n 1)
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0"
+export TSAN_OPTIONS="suppressions=$root/tests/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
+
+ctest --test-dir "$dir" --output-on-failure -j 2
