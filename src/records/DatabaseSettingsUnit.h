@@ -26,8 +26,9 @@ struct TDatabaseSettings
     int Port = -1; // -1: the driver's default
     QString User;
     QString Password;
-    // How long an SQLite statement waits for a lock held by another program before it fails.
-    int BusyTimeoutMs = 5000;
+    // How long a statement waits for a lock that another program holds before it fails
+    // (SQLite and PostgreSQL).
+    int LockTimeoutMs = 5000;
 
     // The SQLite file Client.db in programDir (which ends with a separator).
     static TDatabaseSettings BesideProgram(const QString& programDir);

@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 #include <QSqlError>
+#include <QStringList>
 #include <QUrl>
 
 using namespace Qt::Literals::StringLiterals;
@@ -36,7 +37,7 @@ void TRecordConnection::Configure(const TDatabaseSettings& settings)
         m_database.setDatabaseName(QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded) +
                                    u"?mode=rw"_s);
         m_database.setConnectOptions(u"QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT="_s +
-                                     QString::number(settings.BusyTimeoutMs));
+                                     QString::number(settings.LockTimeoutMs));
         return;
     }
     m_database.setDatabaseName(settings.Database);
@@ -63,20 +64,25 @@ void TRecordConnection::Open()
             message += u": "_s + QFileInfo(m_settings.Database).absoluteFilePath();
         throw DoorlockError(message);
     }
-    if (m_settings.IsSQLite())
-        ApplySQLitePragmas();
+    ApplySessionSettings();
     m_statement.emplace(m_database);
 }
 
-void TRecordConnection::ApplySQLitePragmas()
+void TRecordConnection::ApplySessionSettings()
 {
-    // A statement that has returned must be on disk: with a rollback journal the commit is
-    // the journal's removal, and only synchronous=EXTRA also syncs the folder after it. The
-    // journal keeps the database a single file at rest, which hotels copy as their backup.
-    const QString pragmas[] = {u"PRAGMA journal_mode=DELETE"_s, u"PRAGMA synchronous=EXTRA"_s};
-    for (const QString& pragma : pragmas) {
+    QStringList settings;
+    if (m_settings.IsSQLite()) {
+        // A statement that has returned must be on disk: with a rollback journal the commit
+        // is the journal's removal, and only synchronous=EXTRA also syncs the folder after
+        // it. The journal keeps the database one file at rest, which hotels copy as backup.
+        // The lock wait is the driver's busy timeout, set with the connect options.
+        settings << u"PRAGMA journal_mode=DELETE"_s << u"PRAGMA synchronous=EXTRA"_s;
+    } else if (m_settings.Driver == u"QPSQL"_s) {
+        settings << u"SET lock_timeout = "_s + QString::number(m_settings.LockTimeoutMs);
+    }
+    for (const QString& statement : settings) {
         QSqlQuery query(m_database);
-        if (!query.exec(pragma)) {
+        if (!query.exec(statement)) {
             const QString message = MessageOf(query.lastError());
             query = QSqlQuery();
             m_database.close();
@@ -134,5 +140,18 @@ QString TRecordConnection::MessageOf(const QSqlError& error)
     QString message = error.databaseText();
     if (message.trimmed().isEmpty())
         message = error.driverText();
-    return message.simplified();
+
+    // The log takes one line per entry. PostgreSQL's position context ("LINE 1: ..." and a
+    // caret under it) only makes sense on lines of its own, so it is left out.
+    QStringList lines;
+    bool afterPosition = false;
+    for (const QString& line : message.split(u'\n')) {
+        const QString text = line.simplified();
+        const bool isPosition = line.startsWith(u"LINE "_s);
+        const bool isCaret = afterPosition && text == u"^"_s;
+        afterPosition = isPosition;
+        if (!text.isEmpty() && !isPosition && !isCaret)
+            lines << text;
+    }
+    return lines.join(u' ');
 }

@@ -40,7 +40,7 @@ public:
 
 private:
     [[noreturn]] void Fail(const QSqlError& error);
-    void ApplySQLitePragmas();
+    void ApplySessionSettings();
 
     const QString m_name;
     TDatabaseSettings m_settings;
