@@ -11,19 +11,36 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// Texts are stored as text, never as NULL: Qt binds a null QString as NULL.
+// Texts cross to the store's thread as copies of their own: no text storage, and so no
+// reference count, is shared between a caller's thread and the store's. An empty copy is
+// never null, because Qt binds a null QString as NULL and texts are stored as text.
+QString Own(const QString& text)
+{
+    return text.isEmpty() ? QString(0, QChar()) : QString(text.constData(), text.size());
+}
+
 QVariant Text(const QString& value)
 {
-    return value.isNull() ? QVariant(QString(0, QChar())) : QVariant(value);
+    return QVariant(Own(value));
+}
+
+TDatabaseSettings Own(const TDatabaseSettings& settings)
+{
+    TDatabaseSettings copy = settings;
+    for (QString* text : {&copy.Driver, &copy.Database, &copy.Host, &copy.User, &copy.Password})
+        *text = Own(*text);
+    return copy;
 }
 
 } // namespace
 
 TDoorlockRecordManager::TDoorlockRecordManager(TLogFile& log) : m_log(log)
 {
-    const QString name =
-        u"TDoorlockRecordManager-"_s + QString::number(reinterpret_cast<quintptr>(this), 16);
-    m_thread.Run([&] { m_connection = std::make_unique<TRecordConnection>(name); });
+    m_thread.Run([this] {
+        // QtSql names connections process-wide; the address keeps each store's apart.
+        m_connection = std::make_unique<TRecordConnection>(
+            u"TDoorlockRecordManager-"_s + QString::number(reinterpret_cast<quintptr>(this), 16));
+    });
 }
 
 TDoorlockRecordManager::~TDoorlockRecordManager()
@@ -61,7 +78,7 @@ void TDoorlockRecordManager::Open(const TDatabaseSettings& settings)
 {
     m_thread.Run([&] {
         Guarded([&] {
-            m_connection->Configure(settings);
+            m_connection->Configure(Own(settings));
             m_connection->Open();
         });
     });

@@ -1,13 +1,13 @@
 // The record store against real databases: a fresh copy of the build's Client.db (SQLite) and
 // fresh tables on the private PostgreSQL test server. Every test runs on both.
 
+#include "ChildProcess.h"
 #include "DoorlockRecordManagerUnit.h"
 #include "LogFileUnit.h"
 #include "RecordTestSupport.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 #include <QSqlDatabase>
@@ -588,22 +588,18 @@ void tst_DoorlockRecordManager::killedWriter()
     if (IsPostgres())
         args << m_settings.Host << QString::number(m_settings.Port) << m_settings.User;
 
-    QProcess child;
-    child.setProcessChannelMode(QProcess::SeparateChannels);
-    child.start(QCoreApplication::applicationDirPath() + u"/tst_records_writer"_s, args);
-    QVERIFY2(child.waitForStarted(30000), qPrintable(child.errorString()));
+    TChildProcess child;
+    QString error;
+    QVERIFY2(
+        child.Start(QCoreApplication::applicationDirPath() + u"/tst_records_writer"_s, args, error),
+        qPrintable(error));
 
     QByteArray output;
     while (output.count('\n') < reportedBeforeKill) {
-        if (!child.waitForReadyRead(60000)) {
-            QFAIL(qPrintable(u"writer stopped: "_s +
-                             QString::fromLocal8Bit(child.readAllStandardError())));
-        }
-        output += child.readAllStandardOutput();
+        if (!child.Read(output, 60000))
+            QFAIL("the writer stopped writing");
     }
-    child.kill(); // SIGKILL: no clean-up of any kind
-    QVERIFY(child.waitForFinished(30000));
-    output += child.readAllStandardOutput();
+    child.Kill(output); // SIGKILL: no clean-up of any kind
 
     // Every record reported as written is there, in a sound database.
     const QList<QByteArray> lines = output.split('\n');
