@@ -3,10 +3,9 @@
 #include "DoorlockError.h"
 #include "RequestDocumentUnit.h"
 #include "SendCommandLineUnit.h"
+#include "SpawnedProcess.h"
 
 #include <QFile>
-#include <QProcess>
-#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -78,21 +77,20 @@ struct TRun
     QString Err;
 };
 
-// Runs the real binary without blocking the event loop, so a stand-in server in this process
+// Runs the real binary while the event loop goes on, so a stand-in server in this process
 // keeps serving meanwhile. Check QTest::currentTestFailed() after the call.
 void RunSend(const QStringList& arguments, TRun& run, const QByteArray& input = {})
 {
-    QProcess process;
-    QSignalSpy finished(&process, &QProcess::finished);
-    process.start(qEnvironmentVariable("DOORLOCK_BIN_DIR") + u"/doorlock-send"_s, arguments);
-    QVERIFY2(process.waitForStarted(60000), qPrintable(process.errorString()));
-    process.write(input);
-    process.closeWriteChannel();
-    QTRY_VERIFY_WITH_TIMEOUT(finished.count() == 1, 120000);
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    run.ExitCode = process.exitCode();
-    run.Out = QString::fromUtf8(process.readAllStandardOutput());
-    run.Err = QString::fromUtf8(process.readAllStandardError());
+    TSpawnedProcess process;
+    QString error;
+    QVERIFY2(process.Start(qEnvironmentVariable("DOORLOCK_BIN_DIR") + u"/doorlock-send"_s,
+                           arguments, input, error),
+             qPrintable(error));
+    QTRY_VERIFY_WITH_TIMEOUT(process.Poll(), 120000);
+    QVERIFY(process.ExitedNormally());
+    run.ExitCode = process.ExitCode();
+    run.Out = QString::fromUtf8(process.Out());
+    run.Err = QString::fromUtf8(process.Err());
 }
 
 QByteArray Frame(const QString& text)
