@@ -68,8 +68,10 @@ QString TOption::PortName() const
 
 void TOption::SetPortName(const QString& value)
 {
+    // Swapped in under the lock; the old text is released after it.
+    QString copy = value;
     const std::lock_guard lock(m_mutex);
-    m_portName = value;
+    m_portName.swap(copy);
 }
 
 QString TOption::DataBasePath() const
@@ -80,6 +82,8 @@ QString TOption::DataBasePath() const
 
 void TOption::SetDataBasePath(const QString& value)
 {
+    // Swapped in under the lock; the old text is released after it.
+    QString copy = value;
     const std::lock_guard lock(m_mutex);
-    m_dataBasePath = value;
+    m_dataBasePath.swap(copy);
 }

@@ -66,6 +66,8 @@ QString TSysOption::Password() const
 
 void TSysOption::SetPassword(const QString& value)
 {
+    // Swapped in under the lock; the old text is released after it.
+    QString copy = value;
     const std::lock_guard lock(m_mutex);
-    m_password = value;
+    m_password.swap(copy);
 }
