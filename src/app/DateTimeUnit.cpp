@@ -297,10 +297,10 @@ DecodedDateTime Decode(TDateTime value)
     const long double fraction = std::fabs(static_cast<long double>(value) - whole);
     std::int64_t msecs = std::llround(fraction * MSecsPerDay);
     if (msecs >= MSecsPerDay) {
-        // Rounded up to 24:00: that is the start of the day that follows in the value's
-        // direction.
+        // Rounded up to 24:00: the start of the next calendar day, also before day zero
+        // (where that day's value lies nearer to zero, not further from it).
         msecs -= MSecsPerDay;
-        day += value < 0 ? -1 : 1;
+        day += 1;
     }
     if (day < FirstDay || day > LastDay)
         throw invalid();

@@ -74,7 +74,8 @@ struct DecodedDateTime
 {
     int Year, Month, Day, Hour, Minute, Second, MSec;
 };
-// The time of day is rounded to whole milliseconds. Throws DoorlockError for a value outside
+// The time of day is rounded to whole milliseconds; a rounding up to 24:00 gives 00:00 of the
+// next calendar day. Throws DoorlockError for a value outside
 // 0001-01-01 .. 9999-12-31 (or not a number).
 DecodedDateTime Decode(TDateTime value);
 

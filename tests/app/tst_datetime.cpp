@@ -248,8 +248,10 @@ void TstDateTime::decode_data()
     QTest::newRow("before day zero, time counted from the day")
         << -1.25 << u"1899-12-29 06:00:00.000"_s;
     QTest::newRow("between -1 and 0 is day zero") << -0.25 << u"1899-12-30 06:00:00.000"_s;
-    QTest::newRow("before day zero, rounding up goes to the earlier whole day")
-        << -1.9999999999 << u"1899-12-28 00:00:00.000"_s;
+    QTest::newRow("before day zero, rounding up goes to the next calendar day")
+        << -1.9999999999 << u"1899-12-30 00:00:00.000"_s;
+    QTest::newRow("day zero's last moment rounds up to the next calendar day")
+        << -0.9999999999 << u"1899-12-31 00:00:00.000"_s;
     QTest::newRow("first moment") << -693593.0 << u"0001-01-01 00:00:00.000"_s;
     QTest::newRow("last moment") << 2958465 + lastMs << u"9999-12-31 23:59:59.999"_s;
 }
