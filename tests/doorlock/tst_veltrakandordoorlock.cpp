@@ -412,7 +412,7 @@ void tst_VeltraKandorDoorlock::failedReadLogsPreviousLine()
 
     EncoderSettings("Result=0");
     QVERIFY(!m_lock->ReadCard(cardNo));
-    QCOMPARE(logTexts().mid(5), (QStringList{
+    QCOMPARE(logTexts().mid(6), (QStringList{
                                     u"Data=0101+1+2024-03-05 14:07:00"_s,
                                     u"读卡失败0101+1+2024-03-05 14:07:00"_s,
                                     u"Data=0101+1+2024-03-05 14:07:00"_s,
@@ -470,7 +470,8 @@ void tst_VeltraKandorDoorlock::cardLine()
 
     std::int64_t written = Untouched;
     QVERIFY(write(u"0101"_s, written));
-    EncoderSettings("CardLine=" + line.toUtf8());
+    // Quoted, so that blanks at either end reach R_card.txt.
+    EncoderSettings("CardLine=\"" + line.toUtf8() + "\"");
 
     std::int64_t read = Untouched;
     if (valid) {
