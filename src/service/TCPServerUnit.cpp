@@ -3,19 +3,18 @@
 #include "DoorlockError.h"
 #include "RequestDecoderUnit.h"
 #include "RequestFramerUnit.h"
+#include "ThreadInboxUnit.h"
 #include "WorkerPoolUnit.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QHostAddress>
-#include <QMetaObject>
-#include <QObject>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 #ifdef Q_OS_WIN
@@ -45,16 +44,15 @@ void ShutdownSending(QTcpSocket& socket)
 #endif
 }
 
-// Lets the owner's thread wait until a call queued to the network thread has run.
+// Lets one thread wait until another has done something.
 class TDoneSignal
 {
 public:
     void Set()
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_done = true;
-        }
+        // Notified under the lock: the waiter owns this object and destroys it once it returns.
+        std::lock_guard lock(m_mutex);
+        m_done = true;
         m_changed.notify_all();
     }
     void Wait()
@@ -71,8 +69,7 @@ private:
 
 } // namespace
 
-// Everything the three kinds of threads share. Fields marked "network thread" are touched only
-// there; the rest say what guards them.
+// The listener's working parts. Members say which thread touches them or what guards them.
 class TTCPServer::TCore
 {
 public:
@@ -85,20 +82,24 @@ public:
         quint16 port = 0;
     };
 
+    // The network thread's whole life: its event loop runs until QuitLoop.
+    void RunNetworkThread(TDoneSignal& started);
+
     // Network thread.
     TListenResult StartListening(quint16 port);
     void StopListening();
     void CloseEverything();
+    void QuitLoop() { m_loop->quit(); }
 
     // Worker threads.
     void Serve(quint64 id, const QByteArray& body);
 
     // Any thread.
+    void Post(std::function<void()> command) { m_inbox->Post(std::move(command)); }
     int OpenCount() const;
     bool WaitUntilAllClosed(std::chrono::steady_clock::time_point deadline);
 
-    // Set before any thread starts, never changed afterwards.
-    QObject* m_context = nullptr; // lives in the network thread; target of queued calls
+    // Set before the network thread starts, never changed afterwards.
     TWorkerPool* m_pool = nullptr;
 
 private:
@@ -117,17 +118,10 @@ private:
         bool holdsLastByte = false;
     };
 
-    struct TAnswer
-    {
-        quint64 id = 0;
-        QByteArray bytes;
-    };
-
     // Network thread.
     void AcceptPending();
     void ReadRequest(quint64 id);
     void PeerGone(quint64 id);
-    void DrainOutbox();
     void WriteAnswer(quint64 id, const QByteArray& bytes);
     void FinishIfWritten(quint64 id);
     void Close(quint64 id);
@@ -135,18 +129,30 @@ private:
 
     const TExecute m_execute;
 
+    // Set by the network thread before the constructor returns, valid until it ends.
+    TThreadInbox* m_inbox = nullptr;
+    QEventLoop* m_loop = nullptr;
+
     QTcpServer* m_listener = nullptr;           // network thread
     std::unordered_map<quint64, TPeer> m_peers; // network thread
     quint64 m_lastId = 0;                       // network thread
-
-    std::mutex m_outboxMutex;
-    std::vector<TAnswer> m_outbox; // guarded by m_outboxMutex
-    bool m_drainQueued = false;    // guarded by m_outboxMutex
 
     mutable std::mutex m_countMutex;
     std::condition_variable m_countChanged;
     int m_openCount = 0; // guarded by m_countMutex
 };
+
+void TTCPServer::TCore::RunNetworkThread(TDoneSignal& started)
+{
+    QEventLoop loop;
+    TThreadInbox inbox;
+    m_loop = &loop;
+    m_inbox = &inbox;
+    started.Set();
+    loop.exec();
+    // Sockets closed during the last round are still waiting for their deferred deletion.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
 
 TTCPServer::TCore::TListenResult TTCPServer::TCore::StartListening(quint16 port)
 {
@@ -183,9 +189,8 @@ void TTCPServer::TCore::StopListening()
 
 void TTCPServer::TCore::CloseEverything()
 {
+    // Runs after the answers of every finished procedure were written; the rest are cut off.
     StopListening();
-    // Answers of procedures that finished still go out; the rest are cut off.
-    DrainOutbox();
     std::vector<quint64> open;
     for (const auto& [id, peer] : m_peers)
         open.push_back(id);
@@ -271,28 +276,7 @@ void TTCPServer::TCore::Serve(quint64 id, const QByteArray& body)
         // The procedure's failure ends its connection and nothing else; whatever it sent before
         // failing still goes out.
     }
-
-    bool queueDrain = false;
-    {
-        std::lock_guard lock(m_outboxMutex);
-        m_outbox.push_back({id, connection.TakeOutput()});
-        queueDrain = !std::exchange(m_drainQueued, true);
-    }
-    if (queueDrain)
-        QMetaObject::invokeMethod(
-            m_context, [this] { DrainOutbox(); }, Qt::QueuedConnection);
-}
-
-void TTCPServer::TCore::DrainOutbox()
-{
-    std::vector<TAnswer> answers;
-    {
-        std::lock_guard lock(m_outboxMutex);
-        answers.swap(m_outbox);
-        m_drainQueued = false;
-    }
-    for (const TAnswer& answer : answers)
-        WriteAnswer(answer.id, answer.bytes);
+    Post([this, id, bytes = connection.TakeOutput()] { WriteAnswer(id, bytes); });
 }
 
 void TTCPServer::TCore::WriteAnswer(quint64 id, const QByteArray& bytes)
@@ -359,25 +343,21 @@ bool TTCPServer::TCore::WaitUntilAllClosed(std::chrono::steady_clock::time_point
 template <typename Function> void TTCPServer::CallInNetworkThread(Function&& function)
 {
     TDoneSignal done;
-    QMetaObject::invokeMethod(
-        m_core->m_context,
-        [&function, &done] {
-            function();
-            done.Set();
-        },
-        Qt::QueuedConnection);
+    m_core->Post([&function, &done] {
+        function();
+        done.Set();
+    });
     done.Wait();
 }
 
 TTCPServer::TTCPServer(TExecute execute)
-    : m_core(std::make_unique<TCore>(std::move(execute))), m_thread(std::make_unique<QThread>())
+    : m_core(std::make_unique<TCore>(std::move(execute))),
+      m_pool(std::make_unique<TWorkerPool>(WorkerCount))
 {
-    m_thread->setObjectName(u"TCPServer"_s);
-    m_core->m_context = new QObject;
-    m_core->m_context->moveToThread(m_thread.get());
-    m_pool = std::make_unique<TWorkerPool>(WorkerCount);
     m_core->m_pool = m_pool.get();
-    m_thread->start();
+    TDoneSignal started;
+    m_networkThread = std::thread([this, &started] { m_core->RunNetworkThread(started); });
+    started.Wait();
 }
 
 TTCPServer::~TTCPServer()
@@ -389,10 +369,11 @@ TTCPServer::~TTCPServer()
     }
     // Running procedures finish and their answers are queued; jobs not yet started are dropped.
     m_pool.reset();
-    CallInNetworkThread([this] { m_core->CloseEverything(); });
-    m_core->m_context->deleteLater();
-    m_thread->quit();
-    m_thread->wait();
+    CallInNetworkThread([this] {
+        m_core->CloseEverything();
+        m_core->QuitLoop();
+    });
+    m_networkThread.join();
 }
 
 void TTCPServer::Activate(quint16 port)

@@ -5,25 +5,27 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <thread>
 
-class QObject;
-class QThread;
 class TWorkerPool;
 
 // The door-lock listener: accepts connections on every local IPv4 address, reads one
 // NUL-terminated request per connection, hands its text to the per-connection procedure and
 // writes the answer back, then shuts the connection down.
 //
-// Threads: one network thread runs an event loop that owns the listening socket and every
+// Threads: one network thread runs a Qt event loop that owns the listening socket and every
 // connection (reading, limits, writing, closing), so an idle or slow peer costs a socket and a
 // few bytes, never a thread. Each complete request goes to a small pool of worker threads that
 // runs the procedure; the answer comes back to the network thread to be written. Card operations
 // are serialised by the device anyway, so more workers would only wait on it; a few keep requests
-// that need no card (or only the record store) from queueing behind one slow encoder call.
+// that need no card (or only the record store) from queueing behind one slow encoder call. All
+// hand-overs between threads go through std::mutex-guarded queues and every thread is a joined
+// std::thread, so ThreadSanitizer sees each of them.
 //
 // Not thread-safe: Activate, Deactivate and the queries belong to the owner's thread (the GUI
-// thread); ConnectionCount may be asked from any thread. The procedure runs on the workers and
-// must not throw across them: anything it throws ends its connection without an answer.
+// thread); ConnectionCount may be asked from any thread. The procedure runs on the workers;
+// whatever it throws is caught there and ends its connection (an answer it already sent still
+// goes out).
 class TTCPServer
 {
 public:
@@ -63,8 +65,8 @@ private:
     template <typename Function> void CallInNetworkThread(Function&& function);
 
     std::unique_ptr<TCore> m_core;
-    std::unique_ptr<QThread> m_thread;
     std::unique_ptr<TWorkerPool> m_pool;
+    std::thread m_networkThread;
     bool m_active = false;
     quint16 m_port = 0;
 };
