@@ -11,6 +11,7 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -30,6 +31,7 @@ namespace {
 constexpr int ListenBacklog = 15;
 constexpr std::chrono::milliseconds DeactivationPoll{250};
 constexpr int DeactivationPolls = 20;
+constexpr std::chrono::milliseconds AcceptRetryDelay{100};
 
 // The peer sees the end of the stream right after the answer, before the socket goes.
 void ShutdownSending(QTcpSocket& socket)
@@ -167,6 +169,12 @@ TTCPServer::TCore::TListenResult TTCPServer::TCore::StartListening(quint16 port)
     }
     QObject::connect(listener.get(), &QTcpServer::newConnection, listener.get(),
                      [this] { AcceptPending(); });
+    // QTcpServer stops accepting after an error it does not consider passing; the listener must
+    // go on serving, so it tries again a little later.
+    QTcpServer* const server = listener.get();
+    QObject::connect(server, &QTcpServer::acceptError, server, [server] {
+        QTimer::singleShot(AcceptRetryDelay, server, [server] { server->resumeAccepting(); });
+    });
     result.ok = true;
     result.port = listener->serverPort();
     m_listener = listener.release();

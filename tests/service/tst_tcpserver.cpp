@@ -9,10 +9,12 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -30,19 +32,26 @@ constexpr int WaitMs = 30000;
 class TClient
 {
 public:
-    explicit TClient(quint16 port)
+    // A socket not yet connected.
+    TClient() : m_fd(::socket(AF_INET, SOCK_STREAM, 0)) {}
+
+    explicit TClient(quint16 port) : TClient() { Connect(port); }
+
+    bool Connect(quint16 port)
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (m_fd >= 0 &&
-            ::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
+            ::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+            Close();
+        return IsConnected();
     }
+
+    // The descriptor, for tests that count descriptors.
+    int Descriptor() const { return m_fd; }
+
     ~TClient() { Close(); }
     TClient(const TClient&) = delete;
     TClient& operator=(const TClient&) = delete;
@@ -265,6 +274,7 @@ private slots:
     void answersManyConcurrentConnections();
     void slowProcedureDoesNotDelayOthers();
     void idleConnectionsDoNotBlockOthers();
+    void keepsAcceptingAfterRunningOutOfDescriptors();
     void deactivateClosesWaitingConnectionsAtOnce();
     void deactivateLetsRunningRequestFinish();
     void deactivateTimesOutOnEndlessProcedure();
@@ -418,9 +428,13 @@ void TestTCPServer::peerClosingEarlyNeverReachesProcedure()
 void TestTCPServer::peerHalfClosingAfterRequestIsAnswered()
 {
     TClient client(m_port);
-    QVERIFY(client.Send("<a/>\0"_ba));
+    QVERIFY(client.Send("block\0"_ba));
     client.ShutdownSending();
-    QCOMPARE(client.ReadToEnd(), Framed(u"[<a/>]"_s));
+    QVERIFY(m_procedure->WaitUntilBlocked(1));
+    // Time for the listener to see the end of the peer's stream while the request is handled.
+    std::this_thread::sleep_for(200ms);
+    m_procedure->Release();
+    QCOMPARE(client.ReadToEnd(), Framed(u"[block]"_s));
     QVERIFY(client.Ended());
 }
 
@@ -537,6 +551,39 @@ void TestTCPServer::idleConnectionsDoNotBlockOthers()
         QCOMPARE(client->ReadToEnd(), QByteArray());
         QVERIFY(client->Ended());
     }
+}
+
+void TestTCPServer::keepsAcceptingAfterRunningOutOfDescriptors()
+{
+    rlimit saved{};
+    QCOMPARE(getrlimit(RLIMIT_NOFILE, &saved), 0);
+
+    // The client's socket exists before the descriptors run out; connecting needs no new one,
+    // but the listener needs one to accept it.
+    TClient probe;
+    QVERIFY(probe.Descriptor() >= 0);
+    // Take every descriptor the process may still open.
+    rlimit tight = saved;
+    tight.rlim_cur = rlim_t(probe.Descriptor()) + 1;
+    QCOMPARE(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    std::vector<int> fillers;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;)
+        fillers.push_back(fd);
+
+    const bool connected = probe.Connect(m_port);
+    // Give the listener time to fail accepting it.
+    std::this_thread::sleep_for(300ms);
+    const int acceptedWhileExhausted = m_server->ConnectionCount();
+
+    for (const int fd : fillers)
+        ::close(fd);
+    QCOMPARE(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    QVERIFY(connected);
+    QCOMPARE(acceptedWhileExhausted, 0);
+
+    QVERIFY(probe.Send("after\0"_ba));
+    QCOMPARE(probe.ReadToEnd(), Framed(u"[after]"_s));
+    QVERIFY(probe.Ended());
 }
 
 void TestTCPServer::deactivateClosesWaitingConnectionsAtOnce()
