@@ -22,6 +22,8 @@ class TWorkerPool;
 // hand-overs between threads go through std::mutex-guarded queues and every thread is a joined
 // std::thread, so ThreadSanitizer sees each of them.
 //
+// Needs a QCoreApplication, as every Qt event loop does.
+//
 // Not thread-safe: Activate, Deactivate and the queries belong to the owner's thread (the GUI
 // thread); ConnectionCount may be asked from any thread. The procedure runs on the workers;
 // whatever it throws is caught there and ends its connection (an answer it already sent still

@@ -49,7 +49,7 @@ public:
         return IsConnected();
     }
 
-    // The descriptor, for tests that count descriptors.
+    // The socket's descriptor number (-1 once closed).
     int Descriptor() const { return m_fd; }
 
     ~TClient() { Close(); }
