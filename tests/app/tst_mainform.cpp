@@ -133,12 +133,12 @@ private slots:
         QCOMPARE(menus, (QStringList{u"文件(&F)"_s, u"工具(&T)"_s, u"帮助(&H)"_s}));
         const QList<QAction*> tools = form.MainMenu->actions().at(1)->menu()->actions();
         QCOMPARE(tools, (QList<QAction*>{form.OptionMenuItem, form.T1, form.N1,
-                                          form.ChangePasswordMenuItem}));
+                                         form.ChangePasswordMenuItem}));
         QVERIFY(form.N1->isSeparator());
 
         QStringList buttons;
         for (QObject* child : form.ToolBar->children())
-            if (auto* button = qobject_cast<QToolButton*>(child))
+            if (auto* button = qobject_cast<QToolButton*>(child); button && button->defaultAction())
                 buttons << button->objectName();
         QCOMPARE(buttons, (QStringList{u"OptionButton"_s, u"ChangePasswordButton"_s,
                                        u"HelpButton"_s, u"ExitButton"_s}));
