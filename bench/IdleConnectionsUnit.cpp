@@ -20,7 +20,8 @@ struct TPending
 } // namespace
 
 void TIdleConnections::Open(const sockaddr_in& address, std::size_t count,
-                            std::chrono::milliseconds timeout, std::size_t inFlight)
+                            std::chrono::milliseconds timeout, std::size_t inFlight,
+                            double ratePerSecond)
 {
     TFileDescriptor epoll(::epoll_create1(EPOLL_CLOEXEC));
     if (!epoll.IsOpen())
@@ -33,6 +34,12 @@ void TIdleConnections::Open(const sockaddr_in& address, std::size_t count,
     for (std::size_t i = pending.size(); i > 0; --i)
         free.push_back(i - 1);
     std::size_t started = 0;
+    const auto begin = Clock::now();
+    // When connect number n may start at the given rate.
+    const auto due = [&](std::size_t n) {
+        return begin + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(double(n) / ratePerSecond));
+    };
 
     const auto finish = [&](std::size_t slot, bool connected) {
         TPending& entry = pending[slot];
@@ -48,6 +55,8 @@ void TIdleConnections::Open(const sockaddr_in& address, std::size_t count,
 
     while (started < count || free.size() < pending.size()) {
         while (started < count && !free.empty()) {
+            if (ratePerSecond > 0 && Clock::now() < due(started))
+                break;
             const std::size_t slot = free.back();
             free.pop_back();
             ++started;
@@ -74,7 +83,7 @@ void TIdleConnections::Open(const sockaddr_in& address, std::size_t count,
         }
 
         epoll_event events[256];
-        const int n = ::epoll_wait(epoll.Get(), events, 256, 10);
+        const int n = ::epoll_wait(epoll.Get(), events, 256, ratePerSecond > 0 ? 1 : 10);
         for (int i = 0; i < n; ++i) {
             const auto slot = static_cast<std::size_t>(events[i].data.u64);
             int error = 0;

@@ -73,6 +73,8 @@ TLoadOptions TLoadOptions::Parse(const std::vector<std::string>& arguments)
             options.TimeoutMs = Number(name, take(), 1, 600'000);
         } else if (name == "--idle") {
             options.Idle = Number<std::uint64_t>(name, take(), 0, MaxIdle);
+        } else if (name == "--idle-rate") {
+            options.IdleRate = Number(name, take(), 1.0, 1e6);
         } else if (name == "--hold") {
             options.HoldSeconds = Number(name, take(), 0.001, MaxSeconds);
             options.Mode = TMode::Hold;
@@ -119,6 +121,8 @@ options:
   --duration S      ... or after S seconds, whichever comes first (default 10)
   --timeout-ms T    longest wait for one answer (default 10000)
   --idle K          open K silent connections first and hold them while measuring
+  --idle-rate R     open them at R connects per second at most (a server with a short
+                    listen backlog loses the handshakes of a faster burst)
   --label NAME      name carried into the RESULT line
   --machine         print only the RESULT line
 )";

@@ -33,6 +33,7 @@ struct TLoadOptions
     double DurationSeconds = 10;
     int TimeoutMs = 10'000;
     std::uint64_t Idle = 0;
+    double IdleRate = 0; // connects per second while opening them; 0: as fast as possible
     double HoldSeconds = 0;
     std::string Label;
     bool MachineOnly = false; // print only the RESULT line

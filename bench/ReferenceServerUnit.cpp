@@ -26,7 +26,8 @@ std::string TReferenceServer::DefaultAnswer()
            "<CardNo>2030030712000801</CardNo></DoorResponse>";
 }
 
-TReferenceServer::TReferenceServer(std::uint16_t port, std::string answer, bool reusePort)
+TReferenceServer::TReferenceServer(std::uint16_t port, std::string answer, bool reusePort,
+                                   int backlog)
     : m_answer(std::move(answer))
 {
     m_answer.push_back('\0');
@@ -43,7 +44,7 @@ TReferenceServer::TReferenceServer(std::uint16_t port, std::string answer, bool 
     address.sin_port = htons(port);
     if (::bind(m_listener.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         ThrowSystemError("bind");
-    if (::listen(m_listener.Get(), SOMAXCONN) != 0)
+    if (::listen(m_listener.Get(), backlog) != 0)
         ThrowSystemError("listen");
     socklen_t length = sizeof address;
     if (::getsockname(m_listener.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)

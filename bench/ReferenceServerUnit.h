@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <sys/socket.h>
 #include <vector>
 
 // The least a server can do for the door-lock protocol, the yardstick of this machine: accept,
@@ -22,8 +23,10 @@ public:
     static std::string DefaultAnswer();
 
     // Binds 127.0.0.1:port (0: any free port) and listens; throws std::system_error.
-    // With reusePort, several servers (one per thread) can share one port.
-    TReferenceServer(std::uint16_t port, std::string answer, bool reusePort = false);
+    // With reusePort, several servers (one per thread) can share one port. The backlog is the
+    // system's largest by default; the door-lock interface itself listens with 15.
+    TReferenceServer(std::uint16_t port, std::string answer, bool reusePort = false,
+                     int backlog = SOMAXCONN);
 
     std::uint16_t Port() const { return m_port; }
 

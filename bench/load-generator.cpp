@@ -206,7 +206,8 @@ int main(int argc, char** argv)
                              "connections; some will fail\n",
                              static_cast<unsigned long long>(limit),
                              static_cast<unsigned long long>(options.Idle));
-            idle.Open(address, options.Idle, std::chrono::milliseconds(options.TimeoutMs));
+            idle.Open(address, options.Idle, std::chrono::milliseconds(options.TimeoutMs), 256,
+                      options.IdleRate);
         }
         if (options.Mode == TLoadOptions::TMode::Hold) {
             Hold(options, idle);

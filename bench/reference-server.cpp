@@ -1,6 +1,6 @@
 // The reference server: the least a server can do for the door-lock protocol, the physical
 // limit of this machine for it. See bench/README.md.
-//   reference-server [port] [--threads N]
+//   reference-server [port] [--threads N] [--backlog N]
 // Listens on 127.0.0.1 (port 0 or none: any free port) and prints "listening on port N" as its
 // first line. Ends on SIGTERM or SIGINT and prints what it served.
 #include "DescriptorLimitUnit.h"
@@ -20,21 +20,24 @@ int main(int argc, char** argv)
 {
     int port = 0;
     int threads = 1;
+    int backlog = SOMAXCONN;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--threads" && i + 1 < argc) {
             threads = std::atoi(argv[++i]);
+        } else if (argument == "--backlog" && i + 1 < argc) {
+            backlog = std::atoi(argv[++i]);
         } else if (!argument.empty() &&
                    argument.find_first_not_of("0123456789") == std::string::npos &&
                    argument.size() <= 5) {
             port = std::atoi(argument.c_str());
         } else {
-            std::fprintf(stderr, "usage: reference-server [port] [--threads N]\n");
+            std::fprintf(stderr, "usage: reference-server [port] [--threads N] [--backlog N]\n");
             return 2;
         }
     }
-    if (port > 65535 || threads < 1 || threads > 64) {
-        std::fprintf(stderr, "reference-server: port 0-65535, threads 1-64\n");
+    if (port > 65535 || threads < 1 || threads > 64 || backlog < 1) {
+        std::fprintf(stderr, "reference-server: port 0-65535, threads 1-64, backlog 1 or more\n");
         return 2;
     }
 
@@ -49,11 +52,12 @@ int main(int argc, char** argv)
 
     try {
         std::vector<std::unique_ptr<TReferenceServer>> servers;
-        servers.push_back(std::make_unique<TReferenceServer>(
-            static_cast<std::uint16_t>(port), TReferenceServer::DefaultAnswer(), threads > 1));
+        servers.push_back(std::make_unique<TReferenceServer>(static_cast<std::uint16_t>(port),
+                                                             TReferenceServer::DefaultAnswer(),
+                                                             threads > 1, backlog));
         for (int t = 1; t < threads; ++t)
             servers.push_back(std::make_unique<TReferenceServer>(
-                servers.front()->Port(), TReferenceServer::DefaultAnswer(), true));
+                servers.front()->Port(), TReferenceServer::DefaultAnswer(), true, backlog));
         std::printf("listening on port %u\n", unsigned(servers.front()->Port()));
         std::fflush(stdout);
 
