@@ -50,7 +50,7 @@ const std::array<QString, 8> Values = {
 };
 
 // One file for the whole run, rewritten for every input. A write syncs the file to disk; in
-// memory (tmpfs) that costs nothing, on a disk it would slow the run a hundredfold.
+// memory (tmpfs) that costs nothing, on a disk it slows the run several times over.
 const QString& FileName()
 {
     static const QString name = [] {
