@@ -4,6 +4,7 @@
 #include "DoorlockRecordManagerUnit.h"
 #include "LogFileUnit.h"
 #include "MainFormUnit.h"
+#include "OptionFormUnit.h"
 #include "OptionUnit.h"
 #include "ProgramObjectsUnit.h"
 #include "ShutdownSignalsUnit.h"
@@ -73,6 +74,7 @@ int main(int argc, char* argv[])
         TShutdownSignals shutdown;
 
         auto doorlock = std::make_unique<TVeltraKandorDoorlock>(option, logFile);
+        doorlock->SetOptionsDialog([&option] { ShowOptionForm(option); });
         doorlock->OpenPort();
 
         TProgramObjects objects;
