@@ -4,7 +4,8 @@
 #include <mutex>
 
 // Encoder settings: section DoorlockOption, keys PortName and DataBasePath.
-// Thread-safe: the GUI changes PortName while connection workers read it.
+// Until Load the fields hold the defaults. Thread-safe: the GUI changes PortName while
+// connection workers read it.
 class TOption
 {
 public:

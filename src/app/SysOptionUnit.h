@@ -6,7 +6,8 @@
 
 // System settings: SysOption (Password and the four ports) and four keys of DoorlockOption.
 // The numbers and switches are fixed after Load; Password is changed by the GUI while others
-// may read it, so it is guarded. All accessors are thread-safe.
+// may read it, so it is guarded. Until Load the fields hold the defaults. All accessors are
+// thread-safe.
 class TSysOption
 {
 public:
