@@ -4,6 +4,7 @@
 #include "PasswordTextUnit.h"
 #include "SysOptionUnit.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
