@@ -190,7 +190,7 @@ private slots:
         TOptionForm form(*option);
         form.show();
         form.PortNameCmb->setCurrentIndex(9);
-        QTest::keyClick(form.OKBtn, Qt::Key_Return);
+        QTest::keyClick(form.PortNameCmb, Qt::Key_Return);
         QCOMPARE(option->PortName(), u"COM10"_s);
         QCOMPARE(option->PortNumber(), 10);
         QCOMPARE(valueInFile(u"PortName"_s), u"COM10"_s);
