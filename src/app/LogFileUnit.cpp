@@ -7,8 +7,7 @@ using namespace Qt::Literals::StringLiterals;
 
 TLogFile::TLogFile(QString filePath, const TClock& clock)
     : m_filePath(std::move(filePath)), m_clock(clock)
-{
-}
+{}
 
 QString TLogFile::PathFor(const QString& programDir, const QDate& day)
 {

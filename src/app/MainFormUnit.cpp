@@ -6,6 +6,7 @@
 #include "ChangePasswordFormUnit.h"
 #include "CheckPasswordFormUnit.h"
 #include "DateTimeUnit.h"
+#include "DoorlockMessageHandlerUnit.h"
 #include "MessageBoxUnit.h"
 #include "ShutdownSignalsUnit.h"
 #include "SysOptionUnit.h"
@@ -257,9 +258,10 @@ void TMainForm::TestActionExecute()
     }
 }
 
-void TMainForm::TCPServerExecute(TConnection&, const QString&)
+void TMainForm::TCPServerExecute(TConnection& connection, const QString& request)
 {
-    // Door requests are answered once the request handler is plugged in.
+    TDoorlockMessageHandler handler(m_objects);
+    handler.HandleMessage(connection, request);
 }
 
 void RunDoorlockInterface(TProgramObjects& objects, TBaseDoorlock* device,

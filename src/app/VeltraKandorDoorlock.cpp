@@ -2,6 +2,7 @@
 
 #include "DoorlockError.h"
 #include "DoorlockRecordManagerUnit.h"
+#include "FileDescriptorLimitUnit.h"
 #include "LogFileUnit.h"
 #include "MainFormUnit.h"
 #include "OptionFormUnit.h"

@@ -158,7 +158,7 @@ private slots:
 
         QStringList buttons;
         for (QObject* child : form.ToolBar->children())
-            if (auto* button = qobject_cast<QToolButton*>(child))
+            if (auto* button = qobject_cast<QToolButton*>(child); button && button->defaultAction())
                 buttons << button->objectName();
         QCOMPARE(buttons, (QStringList{u"OptionButton"_s, u"ChangePasswordButton"_s,
                                        u"HelpButton"_s, u"ExitButton"_s}));
