@@ -215,17 +215,27 @@ void TMainForm::ShowModal()
     hide();
 }
 
-void TMainForm::CloseWithoutPassword()
+namespace {
+
+// A prompt, dialog or message box that is open must not keep the program alive once the
+// system asks it to end.
+void CloseModalWindows(const QWidget* except)
 {
-    m_closeWithoutPassword = true;
-    // A prompt or dialog that is open now must not keep the program alive.
     while (QWidget* modal = QApplication::activeModalWidget()) {
-        if (modal == this)
+        if (modal == except)
             break;
         modal->close();
         if (QApplication::activeModalWidget() == modal)
             break;
     }
+}
+
+} // namespace
+
+void TMainForm::CloseWithoutPassword()
+{
+    m_closeWithoutPassword = true;
+    CloseModalWindows(this);
     close();
 }
 
@@ -269,6 +279,11 @@ void RunDoorlockInterface(TProgramObjects& objects, TBaseDoorlock* device,
 {
     if (device)
         objects.CurrentDoorlock = device;
+    if (shutdown) {
+        // Boxes shown while the window is being created (a port in use) close too.
+        QObject::connect(shutdown, &TShutdownSignals::Requested, shutdown,
+                         [] { CloseModalWindows(nullptr); });
+    }
     auto form = std::make_unique<TMainForm>(objects);
     objects.MainForm = form.get();
     if (shutdown) {

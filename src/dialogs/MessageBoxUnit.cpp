@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTextStream>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -23,6 +24,9 @@ void TMessageBox::Show(QWidget* parent, const QString& text, const QString& capt
         recorder()(Shown{text, caption, icon});
         return;
     }
+    // Error boxes also go to the console, so an unattended program still tells what stopped it.
+    if (icon == Icon::Error)
+        QTextStream(stderr) << caption << ": " << text << Qt::endl;
     QMessageBox box(icon == Icon::Error ? QMessageBox::Critical : QMessageBox::Information, caption,
                     text, QMessageBox::Ok, parent);
     box.exec();
