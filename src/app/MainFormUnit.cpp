@@ -7,6 +7,7 @@
 #include "CheckPasswordFormUnit.h"
 #include "DateTimeUnit.h"
 #include "DoorlockMessageHandlerUnit.h"
+#include "DoorlockTestFormUnit.h"
 #include "MessageBoxUnit.h"
 #include "ShutdownSignalsUnit.h"
 #include "SysOptionUnit.h"
@@ -264,7 +265,8 @@ void TMainForm::ExitActionExecute()
 void TMainForm::TestActionExecute()
 {
     if (m_objects.CurrentDoorlock) {
-        // The test dialog comes with the operator dialogs.
+        TDoorlockTestForm form(m_objects);
+        form.exec();
     }
 }
 

@@ -2,6 +2,7 @@
 #include "ChangePasswordFormUnit.h"
 #include "CheckPasswordFormUnit.h"
 #include "DateTimeUnit.h"
+#include "DoorlockTestFormUnit.h"
 #include "LogFileUnit.h"
 #include "MainFormUnit.h"
 #include "MessageBoxRecorder.h"
@@ -301,6 +302,48 @@ private slots:
         QVERIFY(shown);
         QVERIFY(boxes.Boxes.isEmpty());
         QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    void testOpensTheTestDialogWithoutThePassword()
+    {
+        MessageBoxRecorder boxes;
+        TMainForm form(m_objects);
+        QString caption;
+        bool hasOwner = true;
+        // The first modal window is the test dialog itself, not a password prompt.
+        WhenModalShown([&](QWidget* dialog) {
+            auto* test = qobject_cast<TDoorlockTestForm*>(dialog);
+            QVERIFY(test);
+            caption = test->windowTitle();
+            hasOwner = test->parentWidget() != nullptr;
+            test->close();
+        });
+        form.T1->trigger();
+        QCOMPARE(caption, u"测试"_s);
+        QVERIFY(!hasOwner);
+        QVERIFY(boxes.Boxes.isEmpty());
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    void testWithoutDeviceDoesNothing()
+    {
+        m_objects.CurrentDoorlock = nullptr;
+        MessageBoxRecorder boxes;
+        TMainForm form(m_objects);
+        // Closes whatever might open, so a fault shows as a failure rather than a hang.
+        bool opened = false;
+        QTimer guard;
+        guard.setInterval(10);
+        connect(&guard, &QTimer::timeout, &guard, [&opened] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                opened = true;
+                modal->close();
+            }
+        });
+        guard.start();
+        form.TestAction->trigger();
+        QVERIFY(!opened);
+        QVERIFY(boxes.Boxes.isEmpty());
     }
 
     void destructionStopsTheListener()
