@@ -70,7 +70,7 @@ void TAboutForm::FormCreate()
     setWindowTitle(u"关于 QuorlinStayra门锁接口"_s);
     setLabelText(lblAppTitle, u"QuorlinStayra门锁接口"_s);
     setLabelText(lblVersion, u"版本 1.0.0.0"_s);
-    setLabelText(lblCopyright, u"Copyright © 2026 Quorlin Stayra Systems"_s);
+    setLabelText(lblCopyright, u"© 2026 Quorlin Stayra Systems"_s);
     setLabelText(lblCompany, u"Quorlin Stayra Systems Co., Ltd."_s);
 }
 
