@@ -139,12 +139,6 @@ public:
         });
         m_poll.start();
     }
-    ~WhileBusy()
-    {
-        if (m_hold.owns_lock())
-            m_hold.unlock();
-    }
-
     bool Ran = false;
 
 private:
