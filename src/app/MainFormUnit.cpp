@@ -1,7 +1,9 @@
 #include "MainFormUnit.h"
 
+#include "AboutFormUnit.h"
 #include "ArtworkUnit.h"
 #include "BaseDoorlockUnit.h"
+#include "ChangePasswordFormUnit.h"
 #include "CheckPasswordFormUnit.h"
 #include "DateTimeUnit.h"
 #include "DoorlockMessageHandlerUnit.h"
@@ -245,12 +247,14 @@ void TMainForm::OptionActionExecute()
 
 void TMainForm::ChangePasswordActionExecute()
 {
-    if (CheckAdminPassword(*m_objects.SysOption, this)) {
-        // The change dialog comes with the operator dialogs.
-    }
+    if (CheckAdminPassword(*m_objects.SysOption, this))
+        ChangeAdminPassword(*m_objects.SysOption, this);
 }
 
-void TMainForm::AboutActionExecute() {}
+void TMainForm::AboutActionExecute()
+{
+    ShowAboutForm();
+}
 
 void TMainForm::ExitActionExecute()
 {

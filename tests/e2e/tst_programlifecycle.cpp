@@ -164,6 +164,30 @@ private slots:
         QCOMPARE(program.Terminate(), 0);
     }
 
+    void startsWithoutTheDatabaseAndUsesItOnceItAppears()
+    {
+        TProgramInstance program;
+        const QByteArray database = program.ReadFile(u"Client.db"_s);
+        QVERIFY(QFile::remove(program.FilePath(u"Client.db"_s)));
+        program.WriteOptions(u"[DoorlockOption]\r\nUseNativeDoorlockDb=1\r\n"_s);
+        QVERIFY(program.Start());
+        // One entry, the store's own message, before anything else.
+        const QStringList startLog = program.Log().split(u"\r\n"_s, Qt::SkipEmptyParts);
+        QCOMPARE(startLog.size(), 1);
+        QVERIFY(startLog.at(0).contains(u"unable to open database file"_s));
+
+        const QByteArray issue =
+            "<R type=\"IssueCard\"><a/><b/><c>00</c><d>01</d><e>0101</e><f>Li</f>"
+            "<g>2024-03-05</g><h>14:00</h><i>2024-03-07</i><j>12:00</j><k>0</k></R>";
+        QVERIFY(program.Request(issue).Body.contains("<ResultCode>200</ResultCode>"));
+        QVERIFY(!program.Log().contains(u"新建房间"_s));
+
+        program.WriteFile(u"Client.db"_s, database);
+        QVERIFY(program.Request(issue).Body.contains("<ResultCode>200</ResultCode>"));
+        QVERIFY(program.Log().contains(u"新建房间00010101"_s));
+        QCOMPARE(program.Terminate(), 0);
+    }
+
     void fourByteCharactersAreServed()
     {
         TProgramInstance program;
