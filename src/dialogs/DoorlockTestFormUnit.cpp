@@ -2,7 +2,7 @@
 
 #include "BackgroundCallUnit.h"
 #include "BaseDoorlockUnit.h"
-#include "DoorlockRecordManagerUnit.h"
+#include "CardIssueUnit.h"
 #include "MessageBoxUnit.h"
 #include "SysOptionUnit.h"
 
@@ -181,7 +181,9 @@ void TDoorlockTestForm::WriteCardBtnClick()
 {
     // The boxes are read here, on the GUI thread; a time that does not read ends the click
     // before anything is written.
-    TTestCard card;
+    // The typed times are used as they stand: this tests the encoder, it is not a stay.
+    TCardIssue card;
+    card.GuestName = kGuestName;
     card.BuildingCode = RoomBuildingCodeTxt->text();
     card.FloorCode = RoomFloorCodeTxt->text();
     card.RoomNo = RoomNoTxt->text();
@@ -191,43 +193,10 @@ void TDoorlockTestForm::WriteCardBtnClick()
     card.CheckOut =
         DateTime::StrToDateTime(CheckOutDateTimeTxt->text(), DateTime::ProcessFormats(), clock);
     card.IsCopy = IsCopyCheckBox->isChecked();
-    RunOffGuiThread([this, &card] { WriteTestCard(card); });
-}
-
-void TDoorlockTestForm::WriteTestCard(const TTestCard& card) const
-{
-    TBaseDoorlock& doorlock = *m_objects.CurrentDoorlock;
-    TDoorlockRecordManager* store = m_objects.RecordManager;
-    const TSysOption& sysOption = *m_objects.SysOption;
-    const QString roomKey = card.BuildingCode + card.FloorCode + card.RoomNo;
-    const bool useRoomStore = sysOption.UseNativeDoorlockDb();
-
-    // The same card step as a door request's: a copy card must see the time that its room's
-    // new card stored, whichever of the two wrote it.
-    std::lock_guard cardStep(doorlock.CardStepMutex());
-    // The typed times are used as they stand: this is a test of the encoder, not a stay.
-    TDateTime startTime = card.CheckIn;
-    if (useRoomStore) {
-        const TDateTime stored = card.IsCopy && store ? store->GetLastCheckInTime(roomKey) : 0;
-        if (card.IsCopy && stored != 0) {
-            startTime = stored;
-        } else {
-            startTime = DateTime::AddMinutes(m_objects.Clock->Now(), -sysOption.DelayMinutes());
-            if (card.IsCopy && store)
-                store->InsertRoom(roomKey, startTime);
-        }
-    }
-
-    std::int64_t cardNo = 0;
-    const bool written =
-        doorlock.WriteCard(QString(), card.BuildingCode, card.FloorCode, card.RoomNo, kGuestName,
-                           startTime, startTime, card.CheckOut, card.CheckOut, card.IsCopy, cardNo);
-    if (written && useRoomStore && !card.IsCopy && store)
-        store->UpdateLastCheckInTime(roomKey, startTime);
-    if (sysOption.SaveDoorlockRecord() && store)
-        store->AddIssueCardRecord(QString(), QString::number(cardNo), roomKey, 1, startTime,
-                                  card.CheckIn, card.CheckOut, card.IsCopy, kGuestName,
-                                  m_objects.Clock->Now());
+    RunOffGuiThread([this, &card] {
+        std::int64_t cardNo = 0;
+        IssueCardStep(m_objects, card, cardNo);
+    });
 }
 
 void TDoorlockTestForm::ReadCardBtnClick()

@@ -62,19 +62,6 @@ private:
     void ReadCardBtnClick();
     void EraseCardBtnClick();
 
-    // What one write needs, read from the boxes on the GUI thread.
-    struct TTestCard
-    {
-        QString BuildingCode;
-        QString FloorCode;
-        QString RoomNo;
-        TDateTime CheckIn = 0;
-        TDateTime CheckOut = 0;
-        bool IsCopy = false;
-    };
-    // The card step of a write; runs on the worker thread.
-    void WriteTestCard(const TTestCard& card) const;
-
     // Connects a button to its handler, run inside the error-box guard.
     void OnClick(QPushButton* button, void (TDoorlockTestForm::*handler)());
     // Runs the work off the GUI thread with the controls disabled; rethrows its error here.
