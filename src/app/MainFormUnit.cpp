@@ -1,10 +1,13 @@
 #include "MainFormUnit.h"
 
+#include "AboutFormUnit.h"
 #include "ArtworkUnit.h"
 #include "BaseDoorlockUnit.h"
+#include "ChangePasswordFormUnit.h"
 #include "CheckPasswordFormUnit.h"
 #include "DateTimeUnit.h"
 #include "DoorlockMessageHandlerUnit.h"
+#include "DoorlockTestFormUnit.h"
 #include "MessageBoxUnit.h"
 #include "ShutdownSignalsUnit.h"
 #include "SysOptionUnit.h"
@@ -245,12 +248,14 @@ void TMainForm::OptionActionExecute()
 
 void TMainForm::ChangePasswordActionExecute()
 {
-    if (CheckAdminPassword(*m_objects.SysOption, this)) {
-        // The change dialog comes with the operator dialogs.
-    }
+    if (CheckAdminPassword(*m_objects.SysOption, this))
+        ChangeAdminPassword(*m_objects.SysOption, this);
 }
 
-void TMainForm::AboutActionExecute() {}
+void TMainForm::AboutActionExecute()
+{
+    ShowAboutForm();
+}
 
 void TMainForm::ExitActionExecute()
 {
@@ -260,7 +265,8 @@ void TMainForm::ExitActionExecute()
 void TMainForm::TestActionExecute()
 {
     if (m_objects.CurrentDoorlock) {
-        // The test dialog comes with the operator dialogs.
+        TDoorlockTestForm form(m_objects);
+        form.exec();
     }
 }
 

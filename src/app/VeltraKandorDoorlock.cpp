@@ -5,6 +5,7 @@
 #include "FileDescriptorLimitUnit.h"
 #include "LogFileUnit.h"
 #include "MainFormUnit.h"
+#include "OptionFormUnit.h"
 #include "OptionUnit.h"
 #include "ProgramObjectsUnit.h"
 #include "ShutdownSignalsUnit.h"
@@ -74,6 +75,7 @@ int main(int argc, char* argv[])
         TShutdownSignals shutdown;
 
         auto doorlock = std::make_unique<TVeltraKandorDoorlock>(option, logFile);
+        doorlock->SetOptionsDialog([&option] { ShowOptionForm(option); });
         doorlock->OpenPort();
 
         TProgramObjects objects;

@@ -2,7 +2,7 @@
 
 #include "BaseDoorlockUnit.h"
 #include "ConnectionUnit.h"
-#include "DoorlockRecordManagerUnit.h"
+#include "CardIssueUnit.h"
 #include "LogFileUnit.h"
 #include "RequestDocumentUnit.h"
 #include "SysOptionUnit.h"
@@ -99,45 +99,18 @@ bool TDoorlockMessageHandler::IssueCard(const TRequestDocument& root, std::int64
 
     // Everything is read from the request before the encoder or the store is touched, so a
     // request that cannot be read changes nothing.
-    const QString registerId = root.ElementText(RegisterIdPos);
-    const QString buildingCode = root.ElementText(BuildingCodePos);
-    const QString floorCode = root.ElementText(FloorCodePos);
-    const QString roomNo = root.ElementText(RoomNoPos);
-    const QString guestName = root.ElementText(GuestNamePos);
-    const TDateTime checkIn = DateTime::AddMinutes(
-        ReadDateTime(root, CheckInDatePos, CheckInTimePos), -sysOption.DelayMinutes());
-    const TDateTime checkOut = DateTime::AddMinutes(
-        ReadDateTime(root, CheckOutDatePos, CheckOutTimePos), sysOption.DelayMinutes2());
-    const bool isCopy = ReadCopyFlag(root.ElementText(IsCopyPos));
-    const QString roomKey = buildingCode + floorCode + roomNo;
-
-    TBaseDoorlock& doorlock = *m_objects.CurrentDoorlock;
-    TDoorlockRecordManager* store = m_objects.RecordManager;
-    const bool useRoomStore = sysOption.UseNativeDoorlockDb();
-
-    // One card step at a time: a copy card must see the time its room's new card stored.
-    std::lock_guard cardStep(doorlock.CardStepMutex());
-    TDateTime startTime = checkIn;
-    if (useRoomStore) {
-        const TDateTime stored = isCopy && store ? store->GetLastCheckInTime(roomKey) : 0;
-        if (isCopy && stored != 0) {
-            startTime = stored;
-        } else {
-            startTime = DateTime::AddMinutes(m_objects.Clock->Now(), -sysOption.DelayMinutes());
-            if (isCopy && store)
-                store->InsertRoom(roomKey, startTime);
-        }
-    }
-
-    const bool written =
-        doorlock.WriteCard(registerId, buildingCode, floorCode, roomNo, guestName, startTime,
-                           startTime, checkOut, checkOut, isCopy, cardNo);
-    if (written && useRoomStore && !isCopy && store)
-        store->UpdateLastCheckInTime(roomKey, startTime);
-    if (sysOption.SaveDoorlockRecord() && store)
-        store->AddIssueCardRecord(registerId, QString::number(cardNo), roomKey, 1, startTime,
-                                  checkIn, checkOut, isCopy, guestName, m_objects.Clock->Now());
-    return written;
+    TCardIssue card;
+    card.RegisterId = root.ElementText(RegisterIdPos);
+    card.BuildingCode = root.ElementText(BuildingCodePos);
+    card.FloorCode = root.ElementText(FloorCodePos);
+    card.RoomNo = root.ElementText(RoomNoPos);
+    card.GuestName = root.ElementText(GuestNamePos);
+    card.CheckIn = DateTime::AddMinutes(ReadDateTime(root, CheckInDatePos, CheckInTimePos),
+                                        -sysOption.DelayMinutes());
+    card.CheckOut = DateTime::AddMinutes(ReadDateTime(root, CheckOutDatePos, CheckOutTimePos),
+                                         sysOption.DelayMinutes2());
+    card.IsCopy = ReadCopyFlag(root.ElementText(IsCopyPos));
+    return IssueCardStep(m_objects, card, cardNo);
 }
 
 bool TDoorlockMessageHandler::ReadCard(std::int64_t& cardNo)

@@ -1,15 +1,20 @@
+#include "AboutFormUnit.h"
+#include "ChangePasswordFormUnit.h"
 #include "CheckPasswordFormUnit.h"
 #include "DateTimeUnit.h"
+#include "DoorlockTestFormUnit.h"
 #include "LogFileUnit.h"
 #include "MainFormUnit.h"
 #include "MessageBoxRecorder.h"
 #include "ModalDriver.h"
+#include "OptionFormUnit.h"
 #include "OptionUnit.h"
 #include "SysOptionUnit.h"
 #include "TCPServerUnit.h"
 #include "VeltraKandorDoorlockUnit.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -41,6 +46,22 @@ void answerPrompt(const QString& entry)
         QTest::mouseClick(prompt->btnOK, Qt::LeftButton);
         if (prompt->isVisible())
             QTest::mouseClick(prompt->btnCancel, Qt::LeftButton);
+    });
+}
+
+// Answers the password prompt with the right password and then hands the dialog that the
+// command opens next to the action.
+void confirmPromptThen(std::function<void(QWidget*)> nextDialog)
+{
+    WhenModalShown([nextDialog](QWidget* dialog) {
+        auto* prompt = qobject_cast<TCheckPasswordForm*>(dialog);
+        QVERIFY(prompt);
+        prompt->edtPswd->setText(u"tervix"_s);
+        QTest::mouseClick(prompt->btnOK, Qt::LeftButton);
+        // Only now: the next dialog may take the prompt's address, so it cannot be told
+        // apart by that, but the prompt is already hidden.
+        QVERIFY(!prompt->isVisible());
+        WhenModalShown(nextDialog);
     });
 }
 
@@ -217,6 +238,111 @@ private slots:
         answerPrompt(u"tervix"_s);
         form.OptionAction->trigger();
         QCOMPARE(m_optionsShown, 0);
+        QVERIFY(boxes.Boxes.isEmpty());
+    }
+
+    void changePasswordNeedsThePasswordFirst()
+    {
+        MessageBoxRecorder boxes;
+        TMainForm form(m_objects);
+        answerPrompt(u"wrong"_s);
+        form.ChangePasswordAction->trigger();
+        QCOMPARE(m_sysOption->Password(), u"tervix"_s);
+        QCOMPARE(boxes.Boxes.size(), 1); // only the prompt's refusal
+
+        QWidget* owner = nullptr;
+        confirmPromptThen([&owner](QWidget* dialog) {
+            auto* change = qobject_cast<TChangePasswordForm*>(dialog);
+            QVERIFY(change);
+            owner = change->parentWidget();
+            change->edtPswd->setText(u"sunrise"_s);
+            change->edtConfirmPswd->setText(u"sunrise"_s);
+            QTest::mouseClick(change->btnOK, Qt::LeftButton);
+        });
+        form.ChangePasswordButton->click();
+        QCOMPARE(owner, &form);
+        QCOMPARE(boxes.Boxes.last().Text, u"管理员密码更改成功！"_s);
+        QCOMPARE(m_sysOption->Password(), u"sunrise"_s);
+        TSysOption reloaded(m_dir->filePath(u"Option.ini"_s));
+        reloaded.Load();
+        QCOMPARE(reloaded.Password(), u"sunrise"_s);
+    }
+
+    void optionsShowTheEncoderDialog()
+    {
+        m_doorlock->SetOptionsDialog([this] { ShowOptionForm(*m_option); });
+        MessageBoxRecorder boxes;
+        TMainForm form(m_objects);
+        confirmPromptThen([](QWidget* dialog) {
+            auto* options = qobject_cast<TOptionForm*>(dialog);
+            QVERIFY(options);
+            QVERIFY(!options->parentWidget());
+            options->PortNameCmb->setCurrentIndex(3);
+            QTest::mouseClick(options->OKBtn, Qt::LeftButton);
+        });
+        form.OptionMenuItem->trigger();
+        QCOMPARE(m_option->PortName(), u"COM4"_s);
+        QCOMPARE(boxes.Boxes.size(), 1);
+        QCOMPARE(boxes.Boxes[0].Text, u"请重新启动程序,以启用设置的参数！"_s);
+    }
+
+    void aboutAsksForNoPassword()
+    {
+        MessageBoxRecorder boxes;
+        TMainForm form(m_objects);
+        bool shown = false;
+        WhenModalShown([&shown](QWidget* dialog) {
+            auto* about = qobject_cast<TAboutForm*>(dialog);
+            QVERIFY(about);
+            QVERIFY(!about->parentWidget());
+            shown = about->windowTitle() == u"关于 QuorlinStayra门锁接口"_s;
+            QTest::mouseClick(about->btnOK, Qt::LeftButton);
+        });
+        form.HelpButton->click();
+        QVERIFY(shown);
+        QVERIFY(boxes.Boxes.isEmpty());
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    void testOpensTheTestDialogWithoutThePassword()
+    {
+        MessageBoxRecorder boxes;
+        TMainForm form(m_objects);
+        QString caption;
+        bool hasOwner = true;
+        // The first modal window is the test dialog itself, not a password prompt.
+        WhenModalShown([&](QWidget* dialog) {
+            auto* test = qobject_cast<TDoorlockTestForm*>(dialog);
+            QVERIFY(test);
+            caption = test->windowTitle();
+            hasOwner = test->parentWidget() != nullptr;
+            test->close();
+        });
+        form.T1->trigger();
+        QCOMPARE(caption, u"测试"_s);
+        QVERIFY(!hasOwner);
+        QVERIFY(boxes.Boxes.isEmpty());
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    void testWithoutDeviceDoesNothing()
+    {
+        m_objects.CurrentDoorlock = nullptr;
+        MessageBoxRecorder boxes;
+        TMainForm form(m_objects);
+        // Closes whatever might open, so a fault shows as a failure rather than a hang.
+        bool opened = false;
+        QTimer guard;
+        guard.setInterval(10);
+        connect(&guard, &QTimer::timeout, &guard, [&opened] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                opened = true;
+                modal->close();
+            }
+        });
+        guard.start();
+        form.TestAction->trigger();
+        QVERIFY(!opened);
         QVERIFY(boxes.Boxes.isEmpty());
     }
 
