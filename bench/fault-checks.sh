@@ -227,7 +227,7 @@ scenario_kill() {
         sleep "$(awk -v d="$delay" 'BEGIN { printf "%.3f", d / 1000 }')"
         exited "$load_pid" || in_flight=$((in_flight + 1))
         kill -KILL "$prog_pid"
-        wait "$prog_pid" || true
+        wait "$prog_pid" 2>/dev/null || true # the shell would report the kill
         forget "$prog_pid"
         wait "$load_pid" || true
         forget "$load_pid"
