@@ -55,16 +55,24 @@ TDoorlockRecordManager::~TDoorlockRecordManager()
 template <class Frame> bool TDoorlockRecordManager::Guarded(Frame&& frame) noexcept
 {
     QString message;
-    try {
-        frame();
-        return true;
-    } catch (const DoorlockError& error) {
-        message = error.message();
-    } catch (const std::exception& error) {
-        message = QString::fromUtf8(error.what());
-    } catch (...) {
-        message = u"Unknown error in the record store"_s;
+    for (int attempt = 0;; ++attempt) {
+        try {
+            frame();
+            return true;
+        } catch (const DoorlockError& error) {
+            message = error.message();
+        } catch (const std::exception& error) {
+            message = QString::fromUtf8(error.what());
+        } catch (...) {
+            message = u"Unknown error in the record store"_s;
+        }
+        // The database file was removed or replaced under the open connection: a failed
+        // statement changed nothing, so it runs once more on the file now at the path, and a
+        // restored file takes records again at once.
+        if (attempt > 0 || !m_connection->TakeFileFault())
+            break;
     }
+    m_connection->TakeFileFault();
     try {
         m_connection->Finish();
         m_log.WriteLog(message);

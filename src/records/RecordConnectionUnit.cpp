@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <utility>
+
 using namespace Qt::Literals::StringLiterals;
 
 TRecordConnection::TRecordConnection(QString connectionName) : m_name(std::move(connectionName)) {}
@@ -122,7 +124,16 @@ void TRecordConnection::Finish()
 void TRecordConnection::Fail(const QSqlError& error)
 {
     const QString message = MessageOf(error);
-    if (!m_settings.IsSQLite()) {
+    if (m_settings.IsSQLite()) {
+        // An open connection keeps the file it opened: once that file is removed or replaced
+        // (SQLite then refuses to write, "readonly"), or cannot be written, only a fresh
+        // connection reaches the file at the path. Primary codes: READONLY, IOERR, CANTOPEN.
+        const int code = error.nativeErrorCode().toInt() & 0xff;
+        if (code == 8 || code == 10 || code == 14) {
+            Close();
+            m_fileFault = true;
+        }
+    } else {
         // A server's own errors carry an SQLSTATE; a lost connection carries none, or one of
         // class 08 (connection exception) or 57P (server shut down or restarting). Closing
         // makes the next operation connect afresh once the server is back.
@@ -131,6 +142,11 @@ void TRecordConnection::Fail(const QSqlError& error)
             Close();
     }
     throw DoorlockError(message);
+}
+
+bool TRecordConnection::TakeFileFault()
+{
+    return std::exchange(m_fileFault, false);
 }
 
 QString TRecordConnection::MessageOf(const QSqlError& error)

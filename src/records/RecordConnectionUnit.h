@@ -35,6 +35,10 @@ public:
     // Closes the statement's result, if one is open.
     void Finish();
 
+    // True once after a failure that closed an SQLite connection because its file was removed,
+    // replaced or could not be written: opening again reaches the file now at the path.
+    bool TakeFileFault();
+
     // The driver's own message on one line.
     static QString MessageOf(const QSqlError& error);
 
@@ -45,6 +49,7 @@ private:
     const QString m_name;
     TDatabaseSettings m_settings;
     bool m_configured = false;
+    bool m_fileFault = false;
     QSqlDatabase m_database;
     std::optional<QSqlQuery> m_statement; // exists while the connection is open
 };

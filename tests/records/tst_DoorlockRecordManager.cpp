@@ -15,8 +15,10 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
+
 #include <QTest>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -59,6 +61,8 @@ private slots:
     void dayCountsRoundTripExactly_data();
     void dayCountsRoundTripExactly();
     void missingDatabase();
+    void fileReplacedWhileOpen_data();
+    void fileReplacedWhileOpen();
     void missingTableOrColumn_data();
     void missingTableOrColumn();
     void lockedDatabase();
@@ -409,6 +413,52 @@ void tst_DoorlockRecordManager::missingDatabase()
     store.reset();
     if (IsPostgres())
         QVERIFY(Exec(u"DROP DATABASE "_s + missingName + u" WITH (FORCE)"_s));
+}
+
+void tst_DoorlockRecordManager::fileReplacedWhileOpen_data()
+{
+    QTest::addColumn<bool>("gapBetween");
+    QTest::newRow("removed, then a backup put back") << true;
+    QTest::newRow("another file moved over it") << false;
+}
+
+void tst_DoorlockRecordManager::fileReplacedWhileOpen()
+{
+    if (IsPostgres())
+        QSKIP("a server database has no file to remove");
+    QFETCH(bool, gapBetween);
+    auto store = NewStore();
+    const auto add = [&](const QString& registerId) {
+        store->AddIssueCardRecord(registerId, u"1"_s, u"0101"_s, 1, 1, 1, 1, false, u"G"_s, 1);
+    };
+    add(u"R1"_s);
+    QCOMPARE(Log(), QStringList());
+    QSqlDatabase::database(AdminConnection, false).close();
+
+    const QString backup = m_dir->filePath(u"backup.db"_s);
+    QVERIFY(QFile::copy(ClientDbOfBuild(), backup));
+    int logged = 0;
+    if (gapBetween) {
+        QVERIFY(QFile::remove(m_settings.Database));
+        // The open connection still holds the removed file; the write is refused and logged.
+        add(u"R2"_s);
+        logged = 1;
+        QCOMPARE(Log().size(), logged);
+        QVERIFY2(Log()[0].contains(u"unable to open database file"_s), qPrintable(Log()[0]));
+        QVERIFY(QFile::rename(backup, m_settings.Database));
+    } else {
+        QVERIFY(std::rename(QFile::encodeName(backup).constData(),
+                            QFile::encodeName(m_settings.Database).constData()) == 0);
+    }
+
+    // The file now at the path takes the very next record.
+    add(u"R3"_s);
+    add(u"R4"_s);
+    QCOMPARE(Log().size(), logged);
+    QVERIFY(QSqlDatabase::database(AdminConnection, false).open());
+    const QList<QVariantList> rows =
+        Rows(u"select RegisterId from T_IssueCardRecord order by RegisterId"_s);
+    QCOMPARE(rows, (QList<QVariantList>{{u"R3"_s}, {u"R4"_s}}));
 }
 
 void tst_DoorlockRecordManager::missingTableOrColumn_data()
