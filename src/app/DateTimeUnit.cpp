@@ -8,6 +8,10 @@
 #include <QTime>
 #include <cmath>
 
+#ifdef Q_OS_UNIX
+#include <ctime>
+#endif
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -225,6 +229,21 @@ TFormatSettings TFormatSettings::Fixed()
 
 TDateTime TClock::Now() const
 {
+#ifdef Q_OS_UNIX
+    timespec wall{};
+    ::clock_gettime(CLOCK_REALTIME, &wall);
+    // localtime_r keeps the zone it knows; tzset looks at the zone file again (a stat). Once per
+    // second of wall time is soon enough to follow a change of zone, and spares the log a system
+    // call per entry.
+    if (m_zoneCheckedAt.exchange(wall.tv_sec, std::memory_order_relaxed) != wall.tv_sec)
+        ::tzset();
+    tm local{};
+    if (::localtime_r(&wall.tv_sec, &local) != nullptr) {
+        return DateTime::EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                        local.tm_hour, local.tm_min, std::min(local.tm_sec, 59),
+                                        static_cast<int>(wall.tv_nsec / 1000000));
+    }
+#endif
     const QDateTime now = QDateTime::currentDateTime();
     const QDate date = now.date();
     const QTime time = now.time();

@@ -3,6 +3,7 @@
 #include <QChar>
 #include <QString>
 #include <QStringView>
+#include <atomic>
 #include <cstdint>
 
 class QLocale;
@@ -51,6 +52,10 @@ public:
 
     // The wall clock, local time, with milliseconds.
     static const TClock& System();
+
+private:
+    // Wall-clock second of the last look at the time zone (see Now).
+    mutable std::atomic<std::int64_t> m_zoneCheckedAt{-1};
 };
 
 // Free functions; all thread-safe except FixProcessFormats (see there).

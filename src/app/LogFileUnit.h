@@ -4,6 +4,7 @@
 
 #include <QDate>
 #include <QString>
+#include <QStringEncoder>
 #include <mutex>
 
 // The operation log: one GBK text file per run, named after the start day. Every entry is one
@@ -26,4 +27,5 @@ private:
     const QString m_filePath;
     const TClock& m_clock;
     std::mutex m_mutex;
+    QStringEncoder m_gbk; // guarded by m_mutex
 };

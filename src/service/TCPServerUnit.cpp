@@ -3,6 +3,8 @@
 #include "DoorlockError.h"
 #include "RequestDecoderUnit.h"
 #include "RequestFramerUnit.h"
+#include "SocketIoUnit.h"
+#include "SocketWatcherUnit.h"
 #include "ThreadInboxUnit.h"
 #include "WorkerPoolUnit.h"
 
@@ -10,19 +12,13 @@
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
-
-#ifdef Q_OS_WIN
-#include <winsock2.h>
-#else
-#include <sys/socket.h>
-#endif
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -33,18 +29,21 @@ constexpr std::chrono::milliseconds DeactivationPoll{250};
 constexpr int DeactivationPolls = 20;
 constexpr std::chrono::milliseconds AcceptRetryDelay{100};
 
-// The peer sees the end of the stream right after the answer, before the socket goes.
-void ShutdownSending(QTcpSocket& socket)
+// Hands each accepted socket over as it is, without a QTcpSocket around it: the listener drives
+// connections itself (see TSocketWatcher).
+class TListeningSocket : public QTcpServer
 {
-    const qintptr descriptor = socket.socketDescriptor();
-    if (descriptor == -1)
-        return;
-#ifdef Q_OS_WIN
-    ::shutdown(static_cast<SOCKET>(descriptor), SD_SEND);
-#else
-    ::shutdown(static_cast<int>(descriptor), SHUT_WR);
-#endif
-}
+public:
+    explicit TListeningSocket(std::function<void(qintptr)> accepted)
+        : m_accepted(std::move(accepted))
+    {}
+
+protected:
+    void incomingConnection(qintptr socket) override { m_accepted(socket); }
+
+private:
+    const std::function<void(qintptr)> m_accepted;
+};
 
 // Lets one thread wait until another has done something.
 class TDoneSignal
@@ -94,7 +93,7 @@ public:
     void QuitLoop() { m_loop->quit(); }
 
     // Worker threads.
-    void Serve(quint64 id, const QByteArray& body);
+    void Serve(qintptr socket, const QByteArray& body);
 
     // Any thread.
     void Post(std::function<void()> command) { m_inbox->Post(std::move(command)); }
@@ -108,25 +107,25 @@ private:
     enum class TPhase
     {
         Reading,  // waiting for request bytes
-        Handling, // the request is with a worker
+        Handling, // the request is with a worker; the socket is not watched meanwhile
         Writing,  // the answer is being written
     };
 
     struct TPeer
     {
-        QTcpSocket* socket = nullptr;
         TRequestFramer framer;
         TPhase phase = TPhase::Reading;
-        bool holdsLastByte = false;
+        QByteArray output;
+        qsizetype written = 0;
     };
 
-    // Network thread.
-    void AcceptPending();
-    void ReadRequest(quint64 id);
-    void PeerGone(quint64 id);
-    void WriteAnswer(quint64 id, const QByteArray& bytes);
-    void FinishIfWritten(quint64 id);
-    void Close(quint64 id);
+    // Network thread. Peers are keyed by their socket, which stays open until Close.
+    void Accept(qintptr socket);
+    void SocketReady(qintptr socket);
+    void ReadRequest(qintptr socket, TPeer& peer);
+    void WriteAnswer(qintptr socket, const QByteArray& bytes);
+    void WriteOn(qintptr socket, TPeer& peer);
+    void Close(qintptr socket);
     void ChangeOpenCount(int delta);
 
     const TExecute m_execute;
@@ -134,10 +133,10 @@ private:
     // Set by the network thread before the constructor returns, valid until it ends.
     TThreadInbox* m_inbox = nullptr;
     QEventLoop* m_loop = nullptr;
+    TSocketWatcher* m_watcher = nullptr;
 
     QTcpServer* m_listener = nullptr;           // network thread
-    std::unordered_map<quint64, TPeer> m_peers; // network thread
-    quint64 m_lastId = 0;                       // network thread
+    std::unordered_map<qintptr, TPeer> m_peers; // network thread
 
     mutable std::mutex m_countMutex;
     std::condition_variable m_countChanged;
@@ -148,18 +147,20 @@ void TTCPServer::TCore::RunNetworkThread(TDoneSignal& started)
 {
     QEventLoop loop;
     TThreadInbox inbox;
+    TSocketWatcher watcher([this](qintptr socket) { SocketReady(socket); });
     m_loop = &loop;
     m_inbox = &inbox;
+    m_watcher = &watcher;
     started.Set();
     loop.exec();
-    // Sockets closed during the last round are still waiting for their deferred deletion.
+    // Notifiers ended during the last round are still waiting for their deferred deletion.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 TTCPServer::TCore::TListenResult TTCPServer::TCore::StartListening(quint16 port)
 {
     TListenResult result;
-    auto listener = std::make_unique<QTcpServer>();
+    auto listener = std::make_unique<TListeningSocket>([this](qintptr socket) { Accept(socket); });
     listener->setListenBacklogSize(ListenBacklog);
     if (!listener->listen(QHostAddress::AnyIPv4, port)) {
         result.message = listener->serverError() == QAbstractSocket::AddressInUseError
@@ -167,10 +168,8 @@ TTCPServer::TCore::TListenResult TTCPServer::TCore::StartListening(quint16 port)
                              : listener->errorString();
         return result;
     }
-    QObject::connect(listener.get(), &QTcpServer::newConnection, listener.get(),
-                     [this] { AcceptPending(); });
-    // QTcpServer stops accepting after an error it does not consider passing; the listener must
-    // go on serving, so it tries again a little later.
+    // QTcpServer stops accepting after an error it does not consider passing (no descriptors
+    // left, say); the listener must go on serving, so it tries again a little later.
     QTcpServer* const server = listener.get();
     QObject::connect(server, &QTcpServer::acceptError, server, [server] {
         QTimer::singleShot(AcceptRetryDelay, server, [server] { server->resumeAccepting(); });
@@ -186,96 +185,90 @@ void TTCPServer::TCore::StopListening()
     delete m_listener; // closes the listening socket
     m_listener = nullptr;
 
-    std::vector<quint64> waiting;
-    for (const auto& [id, peer] : m_peers) {
+    std::vector<qintptr> waiting;
+    for (const auto& [socket, peer] : m_peers) {
         if (peer.phase == TPhase::Reading)
-            waiting.push_back(id);
+            waiting.push_back(socket);
     }
-    for (const quint64 id : waiting)
-        Close(id);
+    for (const qintptr socket : waiting)
+        Close(socket);
 }
 
 void TTCPServer::TCore::CloseEverything()
 {
-    // Runs after the answers of every finished procedure were written; the rest are cut off.
+    // Runs after the answers of every finished procedure were queued; what the socket takes now
+    // still goes out, the rest is cut off.
     StopListening();
-    std::vector<quint64> open;
-    for (const auto& [id, peer] : m_peers)
-        open.push_back(id);
-    for (const quint64 id : open) {
-        auto it = m_peers.find(id);
+    std::vector<qintptr> open;
+    for (const auto& [socket, peer] : m_peers)
+        open.push_back(socket);
+    for (const qintptr socket : open) {
+        auto it = m_peers.find(socket);
         if (it != m_peers.end() && it->second.phase == TPhase::Writing)
-            it->second.socket->flush();
-        Close(id);
+            WriteOn(socket, it->second);
+        Close(socket);
     }
 }
 
-void TTCPServer::TCore::AcceptPending()
+void TTCPServer::TCore::Accept(qintptr socket)
 {
-    while (m_listener && m_listener->hasPendingConnections()) {
-        QTcpSocket* socket = m_listener->nextPendingConnection();
-        if (!socket)
+    if (!SocketIo::SetNonBlocking(socket)) {
+        SocketIo::Close(socket);
+        return;
+    }
+    m_peers.try_emplace(socket);
+    ChangeOpenCount(+1);
+    // Most peers send their request with the connect: reading at once spares them a round of
+    // the event loop and the socket a watch that would end straight away.
+    ReadRequest(socket, m_peers[socket]);
+}
+
+void TTCPServer::TCore::SocketReady(qintptr socket)
+{
+    const auto it = m_peers.find(socket);
+    if (it == m_peers.end())
+        return;
+    if (it->second.phase == TPhase::Reading)
+        ReadRequest(socket, it->second);
+    else if (it->second.phase == TPhase::Writing)
+        WriteOn(socket, it->second);
+}
+
+void TTCPServer::TCore::ReadRequest(qintptr socket, TPeer& peer)
+{
+    // Reading stops once the request is complete, so neither later bytes nor the peer's
+    // half-close can end the connection before its answer is written.
+    std::array<char, 4096> chunk;
+    for (;;) {
+        const SocketIo::TResult got = SocketIo::Receive(socket, chunk.data(), chunk.size());
+        switch (got.status) {
+        case SocketIo::TStatus::WouldBlock:
+            if (!m_watcher->Watch(socket, TSocketWatcher::TInterest::Read))
+                Close(socket);
+            return;
+        case SocketIo::TStatus::Ended:
+        case SocketIo::TStatus::Failed:
+            Close(socket);
+            return;
+        case SocketIo::TStatus::Done:
             break;
-        // The connection must outlive the listener when deactivation leaves it running.
-        socket->setParent(nullptr);
-        const quint64 id = ++m_lastId;
-        m_peers[id].socket = socket;
-        QObject::connect(socket, &QIODevice::readyRead, socket, [this, id] { ReadRequest(id); });
-        QObject::connect(socket, &QIODevice::bytesWritten, socket,
-                         [this, id] { FinishIfWritten(id); });
-        QObject::connect(socket, &QAbstractSocket::disconnected, socket,
-                         [this, id] { PeerGone(id); });
-        QObject::connect(socket, &QAbstractSocket::errorOccurred, socket,
-                         [this, id] { PeerGone(id); });
-        ChangeOpenCount(+1);
+        }
+        switch (peer.framer.Feed(QByteArrayView(chunk.data(), got.bytes))) {
+        case TRequestFramer::TState::NeedMore:
+            continue;
+        case TRequestFramer::TState::TooLong:
+            Close(socket);
+            return;
+        case TRequestFramer::TState::Complete:
+            peer.phase = TPhase::Handling;
+            m_watcher->Watch(socket, TSocketWatcher::TInterest::None);
+            m_pool->Post([this, socket, body = peer.framer.Body()] { Serve(socket, body); });
+            return;
+        }
     }
 }
 
-void TTCPServer::TCore::ReadRequest(quint64 id)
-{
-    auto it = m_peers.find(id);
-    if (it == m_peers.end() || it->second.phase != TPhase::Reading)
-        return;
-    TPeer& peer = it->second;
-    QTcpSocket& socket = *peer.socket;
-
-    // The newest byte always stays inside the socket. Once the request is complete, a read buffer
-    // limited to that one byte keeps the socket from reading on, so neither later bytes nor the
-    // peer's half-close can end the connection before its answer is written.
-    const qint64 available = socket.bytesAvailable();
-    const qint64 fresh = available - (peer.holdsLastByte ? 1 : 0);
-    if (fresh <= 0)
-        return;
-    QByteArray chunk = socket.read(available - 1);
-    if (peer.holdsLastByte)
-        chunk.remove(0, 1);
-    chunk.append(socket.peek(1));
-    peer.holdsLastByte = true;
-
-    switch (peer.framer.Feed(chunk)) {
-    case TRequestFramer::TState::NeedMore:
-        return;
-    case TRequestFramer::TState::TooLong:
-        Close(id);
-        return;
-    case TRequestFramer::TState::Complete:
-        peer.phase = TPhase::Handling;
-        socket.setReadBufferSize(1);
-        m_pool->Post([this, id, body = peer.framer.Body()] { Serve(id, body); });
-        return;
-    }
-}
-
-void TTCPServer::TCore::PeerGone(quint64 id)
-{
-    auto it = m_peers.find(id);
-    // A connection with a worker stays listed until its procedure returns; the answer is then
-    // dropped because the socket is no longer connected.
-    if (it != m_peers.end() && it->second.phase != TPhase::Handling)
-        Close(id);
-}
-
-void TTCPServer::TCore::Serve(quint64 id, const QByteArray& body)
+void TTCPServer::TCore::Serve(qintptr socket, const QByteArray& body)
 {
     TConnection connection;
     try {
@@ -284,46 +277,51 @@ void TTCPServer::TCore::Serve(quint64 id, const QByteArray& body)
         // The procedure's failure ends its connection and nothing else; whatever it sent before
         // failing still goes out.
     }
-    Post([this, id, bytes = connection.TakeOutput()] { WriteAnswer(id, bytes); });
+    Post([this, socket, bytes = connection.TakeOutput()] { WriteAnswer(socket, bytes); });
 }
 
-void TTCPServer::TCore::WriteAnswer(quint64 id, const QByteArray& bytes)
+void TTCPServer::TCore::WriteAnswer(qintptr socket, const QByteArray& bytes)
 {
-    auto it = m_peers.find(id);
+    auto it = m_peers.find(socket);
     if (it == m_peers.end())
         return;
-    QTcpSocket* socket = it->second.socket;
-    if (bytes.isEmpty() || socket->state() != QAbstractSocket::ConnectedState) {
-        Close(id);
+    if (bytes.isEmpty()) {
+        Close(socket);
         return;
     }
     it->second.phase = TPhase::Writing;
-    // A failing write reports through errorOccurred, which closes the connection quietly.
-    socket->write(bytes);
-    socket->flush();
-    FinishIfWritten(id);
+    it->second.output = bytes;
+    WriteOn(socket, it->second);
 }
 
-void TTCPServer::TCore::FinishIfWritten(quint64 id)
+void TTCPServer::TCore::WriteOn(qintptr socket, TPeer& peer)
 {
-    auto it = m_peers.find(id);
-    if (it != m_peers.end() && it->second.phase == TPhase::Writing &&
-        it->second.socket->bytesToWrite() == 0)
-        Close(id);
+    while (peer.written < peer.output.size()) {
+        const SocketIo::TResult sent = SocketIo::Send(
+            socket, peer.output.constData() + peer.written, peer.output.size() - peer.written);
+        if (sent.status == SocketIo::TStatus::WouldBlock) {
+            if (!m_watcher->Watch(socket, TSocketWatcher::TInterest::Write))
+                Close(socket);
+            return;
+        }
+        // A peer that has gone loses its answer quietly.
+        if (sent.status != SocketIo::TStatus::Done) {
+            Close(socket);
+            return;
+        }
+        peer.written += sent.bytes;
+    }
+    // The peer sees the end of the stream right after the answer.
+    SocketIo::ShutdownSending(socket);
+    Close(socket);
 }
 
-void TTCPServer::TCore::Close(quint64 id)
+void TTCPServer::TCore::Close(qintptr socket)
 {
-    auto node = m_peers.extract(id);
-    if (node.empty())
+    if (m_peers.erase(socket) == 0)
         return;
-    QTcpSocket* socket = node.mapped().socket;
-    QObject::disconnect(socket, nullptr, socket, nullptr);
-    if (socket->state() == QAbstractSocket::ConnectedState)
-        ShutdownSending(*socket);
-    socket->abort();
-    // May be inside one of the socket's own signals.
-    socket->deleteLater();
+    m_watcher->Watch(socket, TSocketWatcher::TInterest::None);
+    SocketIo::Close(socket);
     ChangeOpenCount(-1);
 }
 

@@ -87,6 +87,14 @@ public:
 
     void ShutdownSending() { ::shutdown(m_fd, SHUT_WR); }
 
+    // Closes so that the server sees a reset rather than an orderly end.
+    void Reset()
+    {
+        const linger abortive{1, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        Close();
+    }
+
     void Close()
     {
         if (m_fd >= 0)
@@ -139,6 +147,7 @@ private:
 //   "throw"           throws before answering
 //   "answer+throw"    answers, then throws
 //   "block"           waits until released, then answers "[block]"
+//   "big:N"           answers N times "x"
 //   anything else     answers "[" + text + "]"
 class TProcedure
 {
@@ -156,6 +165,10 @@ public:
         if (request == u"answer+throw") {
             connection.SendResponse(u"[answered]"_s);
             throw std::runtime_error("after the answer");
+        }
+        if (request.startsWith(u"big:")) {
+            connection.SendResponse(QString(request.sliced(4).toInt(), u'x'));
+            return;
         }
         if (request == u"block") {
             std::unique_lock lock(m_mutex);
@@ -270,6 +283,8 @@ private slots:
     void closesWithoutAnswer_data();
     void closesWithoutAnswer();
     void keepsAnswerSentBeforeFailure();
+    void answerLargerThanSocketBufferArrivesWhole();
+    void peerResetWhileHandledLosesOnlyItsAnswer();
     void reportsPortInUse();
     void answersManyConcurrentConnections();
     void slowProcedureDoesNotDelayOthers();
@@ -477,6 +492,39 @@ void TestTCPServer::keepsAnswerSentBeforeFailure()
     QVERIFY(client.Send("answer+throw\0"_ba));
     QCOMPARE(client.ReadToEnd(), Framed(u"[answered]"_s));
     QVERIFY(client.Ended());
+}
+
+void TestTCPServer::answerLargerThanSocketBufferArrivesWhole()
+{
+    // Far beyond what the socket takes at once: the rest must wait for the peer to read.
+    constexpr int Length = 16 * 1024 * 1024;
+    TClient client(m_port);
+    QVERIFY(client.Send(Terminated("big:" + QByteArray::number(Length))));
+    QTRY_VERIFY_WITH_TIMEOUT(m_procedure->Requests().size() == 1, WaitMs);
+    std::this_thread::sleep_for(200ms);
+    const QByteArray received = client.ReadToEnd();
+    QVERIFY(client.Ended());
+    QCOMPARE(received.size(), Length + 1);
+    QCOMPARE(received, Framed(QString(Length, u'x')));
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->ConnectionCount(), 0, WaitMs);
+}
+
+void TestTCPServer::peerResetWhileHandledLosesOnlyItsAnswer()
+{
+    TClient gone(m_port);
+    QVERIFY(gone.Send(Terminated("block")));
+    QVERIFY(m_procedure->WaitUntilBlocked(1));
+    gone.Reset();
+
+    TClient other(m_port);
+    QVERIFY(other.Send(Terminated("other")));
+    QCOMPARE(other.ReadToEnd(), Framed(u"[other]"_s));
+
+    m_procedure->Release();
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->ConnectionCount(), 0, WaitMs);
+    TClient after(m_port);
+    QVERIFY(after.Send(Terminated("after")));
+    QCOMPARE(after.ReadToEnd(), Framed(u"[after]"_s));
 }
 
 void TestTCPServer::reportsPortInUse()
