@@ -114,8 +114,14 @@ TDateTime TDoorlockRecordManager::GetLastCheckInTime(const QString& RoomNo)
 
 void TDoorlockRecordManager::UpdateLastCheckInTime(const QString& RoomNo, TDateTime LastCheckInTime)
 {
+    StartUpdateLastCheckInTime(RoomNo, LastCheckInTime).Wait();
+}
+
+TDoorlockRecordManager::TTicket
+TDoorlockRecordManager::StartUpdateLastCheckInTime(const QString& RoomNo, TDateTime LastCheckInTime)
+{
     // One job: no other operation can add the room between the update and the insert.
-    m_thread.Run([&] {
+    return m_thread.Start([this, RoomNo, LastCheckInTime] {
         int changed = -1;
         const bool updated = Guarded([&] {
             QSqlQuery& query = m_connection->Prepare(
@@ -155,7 +161,17 @@ void TDoorlockRecordManager::AddIssueCardRecord(const QString& RegisterId, const
                                                 TDateTime CheckOutTime, bool IsCopy,
                                                 const QString& GuestName, TDateTime OpratingTime)
 {
-    m_thread.Run([&] {
+    StartAddIssueCardRecord(RegisterId, CardNo, RoomNo, CardType, LastCheckInTime, CheckInTime,
+                            CheckOutTime, IsCopy, GuestName, OpratingTime)
+        .Wait();
+}
+
+TDoorlockRecordManager::TTicket TDoorlockRecordManager::StartAddIssueCardRecord(
+    const QString& RegisterId, const QString& CardNo, const QString& RoomNo, int CardType,
+    TDateTime LastCheckInTime, TDateTime CheckInTime, TDateTime CheckOutTime, bool IsCopy,
+    const QString& GuestName, TDateTime OpratingTime)
+{
+    return m_thread.Start([=, this] {
         Guarded([&] {
             QSqlQuery& query = m_connection->Prepare(
                 u"insert into T_IssueCardRecord(RegisterId, CardNo, RoomNo, CardType, "

@@ -17,10 +17,13 @@ class TRecordConnection;
 //
 // Thread-safe. The connection lives on a thread of its own, because a QtSql connection may
 // only be used by the thread that opened it; every operation is one job on that thread, so
-// operations run one at a time in the order they arrive, and the caller waits for its own.
+// operations run one at a time in the order they arrive, and the caller waits for its own
+// (or, with the Start variants, for its ticket).
 class TDoorlockRecordManager
 {
 public:
+    using TTicket = TRecordStoreThread::TTicket;
+
     explicit TDoorlockRecordManager(TLogFile& log);
     // Closes the connection and ends the store's thread. Never throws.
     ~TDoorlockRecordManager();
@@ -44,6 +47,14 @@ public:
                             int CardType, TDateTime LastCheckInTime, TDateTime CheckInTime,
                             TDateTime CheckOutTime, bool IsCopy, const QString& GuestName,
                             TDateTime OpratingTime);
+
+    // The same two writes, handed in without waiting: they still run after every operation
+    // handed in before them and before any handed in after them.
+    TTicket StartUpdateLastCheckInTime(const QString& RoomNo, TDateTime LastCheckInTime);
+    TTicket StartAddIssueCardRecord(const QString& RegisterId, const QString& CardNo,
+                                    const QString& RoomNo, int CardType, TDateTime LastCheckInTime,
+                                    TDateTime CheckInTime, TDateTime CheckOutTime, bool IsCopy,
+                                    const QString& GuestName, TDateTime OpratingTime);
 
 private:
     // These run on the store's thread only.

@@ -1,5 +1,15 @@
 #include "RecordStoreThreadUnit.h"
 
+void TRecordStoreThread::TTicket::Wait() const
+{
+    if (!m_job)
+        return;
+    std::unique_lock lock(m_job->Mutex);
+    m_job->Finished.wait(lock, [this] { return m_job->Done; });
+    if (m_job->Error)
+        std::rethrow_exception(m_job->Error);
+}
+
 TRecordStoreThread::TRecordStoreThread() : m_thread([this] { Loop(); }) {}
 
 TRecordStoreThread::~TRecordStoreThread()
@@ -12,15 +22,15 @@ TRecordStoreThread::~TRecordStoreThread()
     m_thread.join();
 }
 
-void TRecordStoreThread::Run(const std::function<void()>& job)
+TRecordStoreThread::TTicket TRecordStoreThread::Start(std::function<void()> job)
 {
-    TJob entry{&job, false, nullptr};
-    std::unique_lock lock(m_mutex);
-    m_queue.push_back(&entry);
+    auto entry = std::make_shared<TJob>(std::move(job));
+    {
+        std::lock_guard lock(m_mutex);
+        m_queue.push_back(entry);
+    }
     m_jobAdded.notify_one();
-    m_jobDone.wait(lock, [&] { return entry.Done; });
-    if (entry.Error)
-        std::rethrow_exception(entry.Error);
+    return TTicket(std::move(entry));
 }
 
 void TRecordStoreThread::Loop()
@@ -30,20 +40,22 @@ void TRecordStoreThread::Loop()
         m_jobAdded.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
         if (m_queue.empty())
             return; // stopping, and nothing left to do
-        TJob* job = m_queue.front();
+        const std::shared_ptr<TJob> job = std::move(m_queue.front());
         m_queue.pop_front();
 
         lock.unlock();
         std::exception_ptr error;
         try {
-            (*job->Work)();
+            job->Work();
         } catch (...) {
             error = std::current_exception();
         }
+        {
+            std::lock_guard done(job->Mutex);
+            job->Error = error;
+            job->Done = true;
+            job->Finished.notify_all();
+        }
         lock.lock();
-
-        job->Error = error;
-        job->Done = true;
-        m_jobDone.notify_all();
     }
 }

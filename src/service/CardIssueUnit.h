@@ -24,6 +24,7 @@ struct TCardIssue
 
 // The card step shared by door requests and the test dialog: chooses the card start time by
 // the room-store rules, writes the card, stores the room's new time and adds the issue record.
-// Holds the device's card-step lock throughout, so steps for one room never interleave.
+// Steps for one room never interleave: the device's card-step lock covers choosing the time,
+// writing the card and handing the store its writes; the step returns once they are stored.
 // Returns the device's result; a device error leaves the step where it happened.
 bool IssueCardStep(const TProgramObjects& objects, const TCardIssue& card, std::int64_t& cardNo);
