@@ -11,6 +11,7 @@
 #include "OptionUnit.h"
 #include "SysOptionUnit.h"
 #include "TCPServerUnit.h"
+#include "TestFiles.h"
 #include "VeltraKandorDoorlockUnit.h"
 
 #include <QCheckBox>
@@ -67,21 +68,6 @@ QString Exact(const QVariant& value)
 QString Exact(TDateTime value)
 {
     return QString::number(value, 'g', 17);
-}
-
-void Put(const QString& name, const QByteArray& bytes)
-{
-    QFile file(name);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray Contents(const QString& name)
-{
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<missing>"_ba;
-    return file.readAll();
 }
 
 // The simulator's journal, one call a line.
@@ -173,11 +159,6 @@ private:
                 "\r\nSaveDoorlockRecord=" + (saveRecords ? "1" : "0") + "\r\n");
         m_option->Load();
         m_sysOption->Load();
-    }
-
-    void encoderSettings(const QByteArray& lines)
-    {
-        Put(u"VeltraQuillon.ini"_s, "[Encoder]\r\n" + lines + "\r\n");
     }
 
     void layCard(const QByteArray& line) { Put(u"EncoderCard.txt"_s, line + "\r\n"); }
@@ -445,7 +426,7 @@ private slots:
     void copyCardWithoutStoredTimeKeepsTheRoomWhenTheWriteFails()
     {
         configure(true, true);
-        encoderSettings("Result=0");
+        EncoderSettings("Result=0");
         MessageBoxRecorder boxes;
         TDoorlockTestForm form(m_objects);
         form.show();
@@ -593,7 +574,7 @@ private slots:
     void readErrorLeavesTheNumberAndShowsTheError()
     {
         layCard("0101+1+2024-03-05 14:07:00");
-        encoderSettings("CardLine=0101+2024-03-05 14:07:00");
+        EncoderSettings("CardLine=0101+2024-03-05 14:07:00");
         MessageBoxRecorder boxes;
         TDoorlockTestForm form(m_objects);
         form.show();
@@ -609,7 +590,7 @@ private slots:
         QVERIFY(form.ReadCardBtn->isEnabled());
 
         // The dialog goes on working.
-        encoderSettings("");
+        EncoderSettings("");
         QTest::mouseClick(form.ReadCardBtn, Qt::LeftButton);
         QCOMPARE(form.CardNoTxt->text(), u"2024030514070101"_s);
     }

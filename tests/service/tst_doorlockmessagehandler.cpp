@@ -13,6 +13,7 @@
 #include "LogFileUnit.h"
 #include "OptionUnit.h"
 #include "SysOptionUnit.h"
+#include "TestFiles.h"
 #include "VeltraKandorDoorlockUnit.h"
 
 #include <QDir>
@@ -81,18 +82,6 @@ TIssue CopyOf(TIssue issue)
 {
     issue.Copy = u"1"_s;
     return issue;
-}
-
-void Put(const QString& name, const QByteArray& bytes)
-{
-    QFile file(name);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-void EncoderSettings(const QByteArray& lines)
-{
-    Put(u"VeltraQuillon.ini"_s, "[Encoder]\r\n" + lines + "\r\n");
 }
 
 QStringList Journal()

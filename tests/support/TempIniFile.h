@@ -1,12 +1,11 @@
 #pragma once
 
 #include "PrivateProfile.h"
+#include "TestFiles.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QStringEncoder>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <memory>
 
@@ -15,15 +14,6 @@ inline QByteArray Gbk(const QString& text)
 {
     QStringEncoder encoder("GBK");
     return encoder.encode(text);
-}
-
-// The whole content of a file; empty when it cannot be read.
-inline QByteArray FileBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
 }
 
 // Option.ini in a fresh temporary folder; the file itself is not there until written.
@@ -35,12 +25,7 @@ public:
     const QString Path = Dir.filePath(QStringLiteral("Option.ini"));
 
     // A failed write fails the running test.
-    void Write(const QByteArray& bytes) const
-    {
-        QFile file(Path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write(bytes), bytes.size());
-    }
+    void Write(const QByteArray& bytes) const { Put(Path, bytes); }
     QByteArray Read() const { return FileBytes(Path); }
 
     // A value as the file holds it now; "<missing>" when the key is not there.
