@@ -46,6 +46,15 @@ void changeThroughDialog(TSysOption& sysOption, const QString& entry, const QStr
     ChangeAdminPassword(sysOption, nullptr);
 }
 
+// Shows the form, fills both entries and presses OK.
+void showAndSubmit(TChangePasswordForm& form, const QString& entry, const QString& confirm)
+{
+    form.show();
+    form.edtPswd->setText(entry);
+    form.edtConfirmPswd->setText(confirm);
+    QTest::mouseClick(form.btnOK, Qt::LeftButton);
+}
+
 } // namespace
 
 class TestChangePasswordForm : public QObject
@@ -137,10 +146,7 @@ private slots:
         auto sysOption = loadedSettings();
         MessageBoxRecorder boxes;
         TChangePasswordForm form(*sysOption, nullptr);
-        form.show();
-        form.edtPswd->setText(entry);
-        form.edtConfirmPswd->setText(confirm);
-        QTest::mouseClick(form.btnOK, Qt::LeftButton);
+        showAndSubmit(form, entry, confirm);
 
         QCOMPARE(boxes.Boxes.size(), 1);
         QCOMPARE(boxes.Boxes[0].Text, u"您两次输入的密码不一致，请重新输入！"_s);
@@ -184,10 +190,7 @@ private slots:
         auto sysOption = loadedSettings();
         MessageBoxRecorder boxes;
         TChangePasswordForm form(*sysOption, nullptr);
-        form.show();
-        form.edtPswd->setText(u"sunrise"_s);
-        form.edtConfirmPswd->setText(u"sunrise"_s);
-        QTest::mouseClick(form.btnOK, Qt::LeftButton);
+        showAndSubmit(form, u"sunrise"_s, u"sunrise"_s);
 
         QCOMPARE(boxes.Boxes.size(), 1);
         QCOMPARE(boxes.Boxes[0].Text, u"管理员密码更改成功！"_s);
@@ -256,10 +259,7 @@ private slots:
         auto sysOption = loadedSettings();
         MessageBoxRecorder boxes;
         TChangePasswordForm form(*sysOption, nullptr);
-        form.show();
-        form.edtPswd->setText(u"sunrise"_s);
-        form.edtConfirmPswd->setText(u"sunrise"_s);
-        QTest::mouseClick(form.btnOK, Qt::LeftButton);
+        showAndSubmit(form, u"sunrise"_s, u"sunrise"_s);
 
         QCOMPARE(boxes.Boxes.size(), 1);
         QCOMPARE(boxes.Boxes[0].Text, u"Unable to write to "_s + m_ini->Path + u'.');
@@ -275,9 +275,8 @@ private slots:
     void cancelChangesNothing_data()
     {
         QTest::addColumn<TCancelWay>("way");
-        QTest::newRow("cancel button") << TCancelWay::CancelButton;
-        QTest::newRow("escape") << TCancelWay::Escape;
-        QTest::newRow("close box") << TCancelWay::CloseBox;
+        for (const auto& [name, way] : CancelWays)
+            QTest::newRow(name) << way;
     }
     void cancelChangesNothing()
     {

@@ -121,9 +121,8 @@ private slots:
     void cancelWays_data()
     {
         QTest::addColumn<TCancelWay>("way");
-        QTest::newRow("cancel button") << TCancelWay::CancelButton;
-        QTest::newRow("escape") << TCancelWay::Escape;
-        QTest::newRow("close box") << TCancelWay::CloseBox;
+        for (const auto& [name, way] : CancelWays)
+            QTest::newRow(name) << way;
     }
     void cancelWays()
     {

@@ -204,12 +204,10 @@ private slots:
     {
         QTest::addColumn<TCancelWay>("way");
         QTest::addColumn<bool>("fileExists");
-        QTest::newRow("cancel button") << TCancelWay::CancelButton << true;
-        QTest::newRow("escape") << TCancelWay::Escape << true;
-        QTest::newRow("close box") << TCancelWay::CloseBox << true;
-        QTest::newRow("cancel button, no file") << TCancelWay::CancelButton << false;
-        QTest::newRow("escape, no file") << TCancelWay::Escape << false;
-        QTest::newRow("close box, no file") << TCancelWay::CloseBox << false;
+        for (const auto& [name, way] : CancelWays)
+            QTest::newRow(name) << way << true;
+        for (const auto& [name, way] : CancelWays)
+            QTest::addRow("%s, no file", name) << way << false;
     }
     void cancelChangesNothing()
     {

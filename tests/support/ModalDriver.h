@@ -7,7 +7,9 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <array>
 #include <functional>
+#include <utility>
 
 // Acts on the next modal dialog once its event loop runs, so tests can drive exec()-style
 // dialogs. The action gets the dialog; it must end it (click a button, press Esc, close).
@@ -37,6 +39,13 @@ enum class TCancelWay
     CloseBox
 };
 Q_DECLARE_METATYPE(TCancelWay)
+
+// Each way with a name for its data row.
+inline const std::array<std::pair<const char*, TCancelWay>, 3> CancelWays = {{
+    {"cancel button", TCancelWay::CancelButton},
+    {"escape", TCancelWay::Escape},
+    {"close box", TCancelWay::CloseBox},
+}};
 
 // Leaves the dialog that way; Esc is pressed in escapeTarget.
 inline void CancelDialog(QWidget* dialog, TCancelWay way, QAbstractButton* cancelButton,
