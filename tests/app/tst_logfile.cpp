@@ -2,6 +2,7 @@
 
 #include "DateTimeUnit.h"
 #include "LogFileUnit.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,14 +34,6 @@ public:
 private:
     std::atomic<TDateTime> m_now;
 };
-
-QByteArray Contents(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<missing>"_ba;
-    return file.readAll();
-}
 
 } // namespace
 

@@ -1,39 +1,16 @@
-#include "DoorlockError.h"
+#include "ErrorOf.h"
 #include "PrivateProfile.h"
+#include "TempIniFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringEncoder>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <climits>
-#include <functional>
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
-
-namespace {
-
-QByteArray gbk(const QString& text)
-{
-    QStringEncoder encoder("GBK");
-    return encoder.encode(text);
-}
-
-// The message of the DoorlockError that action throws, or a null text when it throws none.
-QString errorOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const DoorlockError& error) {
-        return error.message();
-    }
-    return QString();
-}
-
-} // namespace
 
 class TestPrivateProfile : public QObject
 {
@@ -66,124 +43,80 @@ private slots:
     void fileIsReadAfreshOnEveryCall();
 
 private:
-    void writeFile(const QByteArray& bytes);
-    QByteArray readFile() const;
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_path;
+    std::unique_ptr<TTempIniFile> m_ini;
 };
 
 void TestPrivateProfile::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_path = m_dir->filePath(u"Option.ini"_s);
-}
-
-void TestPrivateProfile::writeFile(const QByteArray& bytes)
-{
-    QFile file(m_path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray TestPrivateProfile::readFile() const
-{
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
+    m_ini = std::make_unique<TTempIniFile>();
+    QVERIFY(m_ini->Dir.isValid());
 }
 
 void TestPrivateProfile::readString_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("section");
-    QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("expected");
 
+    // Every row reads the key Key of the section Sec.
     const QString def = u"<default>"_s;
-    QTest::newRow("plain") << "[Sec]\r\nKey=value\r\n"_ba << u"Sec"_s << u"Key"_s << u"value"_s;
-    QTest::newRow("section name in other case")
-        << "[sEC]\r\nKey=v\r\n"_ba << u"Sec"_s << u"Key"_s << u"v"_s;
-    QTest::newRow("key name in other case")
-        << "[Sec]\r\nkEY=v\r\n"_ba << u"Sec"_s << u"Key"_s << u"v"_s;
-    QTest::newRow("blanks around the section line")
-        << " \t[Sec] \t\r\nKey=v\r\n"_ba << u"Sec"_s << u"Key"_s << u"v"_s;
-    QTest::newRow("blanks inside the brackets")
-        << "[ Sec\t]\r\nKey=v\r\n"_ba << u"Sec"_s << u"Key"_s << u"v"_s;
-    QTest::newRow("blanks around the key name")
-        << "[Sec]\r\n \tKey \t=v\r\n"_ba << u"Sec"_s << u"Key"_s << u"v"_s;
+    QTest::newRow("plain") << "[Sec]\r\nKey=value\r\n"_ba << u"value"_s;
+    QTest::newRow("section name in other case") << "[sEC]\r\nKey=v\r\n"_ba << u"v"_s;
+    QTest::newRow("key name in other case") << "[Sec]\r\nkEY=v\r\n"_ba << u"v"_s;
+    QTest::newRow("blanks around the section line") << " \t[Sec] \t\r\nKey=v\r\n"_ba << u"v"_s;
+    QTest::newRow("blanks inside the brackets") << "[ Sec\t]\r\nKey=v\r\n"_ba << u"v"_s;
+    QTest::newRow("blanks around the key name") << "[Sec]\r\n \tKey \t=v\r\n"_ba << u"v"_s;
     QTest::newRow("blanks around the value dropped, inner kept")
-        << "[Sec]\r\nKey= \t a  b \t \r\n"_ba << u"Sec"_s << u"Key"_s << u"a  b"_s;
+        << "[Sec]\r\nKey= \t a  b \t \r\n"_ba << u"a  b"_s;
     QTest::newRow("double quotes dropped, blanks inside kept")
-        << "[Sec]\r\nKey= \"  a b  \" \r\n"_ba << u"Sec"_s << u"Key"_s << u"  a b  "_s;
-    QTest::newRow("single quotes dropped")
-        << "[Sec]\r\nKey='x'\r\n"_ba << u"Sec"_s << u"Key"_s << u"x"_s;
-    QTest::newRow("unmatched quotes kept")
-        << "[Sec]\r\nKey=\"x'\r\n"_ba << u"Sec"_s << u"Key"_s << u"\"x'"_s;
-    QTest::newRow("lone quote kept") << "[Sec]\r\nKey=\"\r\n"_ba << u"Sec"_s << u"Key"_s << u"\""_s;
-    QTest::newRow("only the outer pair dropped")
-        << "[Sec]\r\nKey=\"\"x\"\"\r\n"_ba << u"Sec"_s << u"Key"_s << u"\"x\""_s;
-    QTest::newRow("quotes inside kept")
-        << "[Sec]\r\nKey=a \"b\"\r\n"_ba << u"Sec"_s << u"Key"_s << u"a \"b\""_s;
-    QTest::newRow("value holding '='")
-        << "[Sec]\r\nKey=a=b\r\n"_ba << u"Sec"_s << u"Key"_s << u"a=b"_s;
-    QTest::newRow("LF line ends") << "[Sec]\nKey=v\n"_ba << u"Sec"_s << u"Key"_s << u"v"_s;
-    QTest::newRow("no line break at the end")
-        << "[Sec]\r\nKey=v"_ba << u"Sec"_s << u"Key"_s << u"v"_s;
-    QTest::newRow("GBK value") << QByteArray("[Sec]\r\nKey=" + gbk(u"中文 €"_s) + "\r\n")
-                               << u"Sec"_s << u"Key"_s << u"中文 €"_s;
-    QTest::newRow("empty value is empty, not the default")
-        << "[Sec]\r\nKey=\r\n"_ba << u"Sec"_s << u"Key"_s << QString();
-    QTest::newRow("blank value is empty")
-        << "[Sec]\r\nKey= \t \r\n"_ba << u"Sec"_s << u"Key"_s << QString();
-    QTest::newRow("empty quotes are empty")
-        << "[Sec]\r\nKey=\"\"\r\n"_ba << u"Sec"_s << u"Key"_s << QString();
-    QTest::newRow("first of two keys wins")
-        << "[Sec]\r\nKey=1\r\nKEY=2\r\n"_ba << u"Sec"_s << u"Key"_s << u"1"_s;
+        << "[Sec]\r\nKey= \"  a b  \" \r\n"_ba << u"  a b  "_s;
+    QTest::newRow("single quotes dropped") << "[Sec]\r\nKey='x'\r\n"_ba << u"x"_s;
+    QTest::newRow("unmatched quotes kept") << "[Sec]\r\nKey=\"x'\r\n"_ba << u"\"x'"_s;
+    QTest::newRow("lone quote kept") << "[Sec]\r\nKey=\"\r\n"_ba << u"\""_s;
+    QTest::newRow("only the outer pair dropped") << "[Sec]\r\nKey=\"\"x\"\"\r\n"_ba << u"\"x\""_s;
+    QTest::newRow("quotes inside kept") << "[Sec]\r\nKey=a \"b\"\r\n"_ba << u"a \"b\""_s;
+    QTest::newRow("value holding '='") << "[Sec]\r\nKey=a=b\r\n"_ba << u"a=b"_s;
+    QTest::newRow("LF line ends") << "[Sec]\nKey=v\n"_ba << u"v"_s;
+    QTest::newRow("no line break at the end") << "[Sec]\r\nKey=v"_ba << u"v"_s;
+    QTest::newRow("GBK value") << QByteArray("[Sec]\r\nKey=" + Gbk(u"中文 €"_s) + "\r\n")
+                               << u"中文 €"_s;
+    QTest::newRow("empty value is empty, not the default") << "[Sec]\r\nKey=\r\n"_ba << QString();
+    QTest::newRow("blank value is empty") << "[Sec]\r\nKey= \t \r\n"_ba << QString();
+    QTest::newRow("empty quotes are empty") << "[Sec]\r\nKey=\"\"\r\n"_ba << QString();
+    QTest::newRow("first of two keys wins") << "[Sec]\r\nKey=1\r\nKEY=2\r\n"_ba << u"1"_s;
     QTest::newRow("first of two sections wins")
-        << "[Sec]\r\nKey=1\r\n[sec]\r\nKey=2\r\n"_ba << u"Sec"_s << u"Key"_s << u"1"_s;
-    QTest::newRow("missing key") << "[Sec]\r\nOther=1\r\n"_ba << u"Sec"_s << u"Key"_s << def;
-    QTest::newRow("missing section") << "[Other]\r\nKey=1\r\n"_ba << u"Sec"_s << u"Key"_s << def;
-    QTest::newRow("key of the next section")
-        << "[Sec]\r\nA=1\r\n[Other]\r\nKey=2\r\n"_ba << u"Sec"_s << u"Key"_s << def;
-    QTest::newRow("key before any section")
-        << "Key=1\r\n[Sec]\r\nA=1\r\n"_ba << u"Sec"_s << u"Key"_s << def;
-    QTest::newRow("line without '=' is no key")
-        << "[Sec]\r\nKey\r\n"_ba << u"Sec"_s << u"Key"_s << def;
-    QTest::newRow("key after a line without '='")
-        << "[Sec]\r\nKey\r\nKey=v\r\n"_ba << u"Sec"_s << u"Key"_s << u"v"_s;
-    QTest::newRow("commented-out key") << "[Sec]\r\n;Key=v\r\n"_ba << u"Sec"_s << u"Key"_s << def;
-    QTest::newRow("unclosed bracket is no section")
-        << "[Sec\r\nKey=v\r\n"_ba << u"Sec"_s << u"Key"_s << def;
-    QTest::newRow("text after the bracket is no section")
-        << "[Sec] x\r\nKey=v\r\n"_ba << u"Sec"_s << u"Key"_s << def;
-    QTest::newRow("empty file") << QByteArray() << u"Sec"_s << u"Key"_s << def;
+        << "[Sec]\r\nKey=1\r\n[sec]\r\nKey=2\r\n"_ba << u"1"_s;
+    QTest::newRow("missing key") << "[Sec]\r\nOther=1\r\n"_ba << def;
+    QTest::newRow("missing section") << "[Other]\r\nKey=1\r\n"_ba << def;
+    QTest::newRow("key of the next section") << "[Sec]\r\nA=1\r\n[Other]\r\nKey=2\r\n"_ba << def;
+    QTest::newRow("key before any section") << "Key=1\r\n[Sec]\r\nA=1\r\n"_ba << def;
+    QTest::newRow("line without '=' is no key") << "[Sec]\r\nKey\r\n"_ba << def;
+    QTest::newRow("key after a line without '='") << "[Sec]\r\nKey\r\nKey=v\r\n"_ba << u"v"_s;
+    QTest::newRow("commented-out key") << "[Sec]\r\n;Key=v\r\n"_ba << def;
+    QTest::newRow("unclosed bracket is no section") << "[Sec\r\nKey=v\r\n"_ba << def;
+    QTest::newRow("text after the bracket is no section") << "[Sec] x\r\nKey=v\r\n"_ba << def;
+    QTest::newRow("empty file") << QByteArray() << def;
 }
 
 void TestPrivateProfile::readString()
 {
     QFETCH(QByteArray, content);
-    QFETCH(QString, section);
-    QFETCH(QString, key);
     QFETCH(QString, expected);
 
-    writeFile(content);
-    const TPrivateProfile ini(m_path);
-    const QString value = ini.ReadString(section, key, u"<default>"_s);
+    m_ini->Write(content);
+    const TPrivateProfile ini(m_ini->Path);
+    const QString value = ini.ReadString(u"Sec"_s, u"Key"_s, u"<default>"_s);
     QCOMPARE(value, expected);
     QCOMPARE(value.isNull(), false);
-    QCOMPARE(readFile(), content);
+    QCOMPARE(m_ini->Read(), content);
 }
 
 void TestPrivateProfile::readMissingFile()
 {
-    const TPrivateProfile ini(m_path);
+    const TPrivateProfile ini(m_ini->Path);
     QCOMPARE(ini.ReadString(u"Sec"_s, u"Key"_s, u"d"_s), u"d"_s);
     QCOMPARE(ini.ReadInteger(u"Sec"_s, u"Key"_s, 7), 7);
     QCOMPARE(ini.ReadBool(u"Sec"_s, u"Key"_s, true), true);
-    QVERIFY(!QFile::exists(m_path));
+    QVERIFY(!QFile::exists(m_ini->Path));
 }
 
 void TestPrivateProfile::readLongValue_data()
@@ -194,7 +127,7 @@ void TestPrivateProfile::readLongValue_data()
     const QByteArray a2045(2045, 'a');
     const QByteArray a2046(2046, 'a');
     const QByteArray a2047(2047, 'a');
-    const QByteArray zhong = gbk(u"中"_s);
+    const QByteArray zhong = Gbk(u"中"_s);
     QByteArray zhong1023;
     for (int i = 0; i < 1023; ++i)
         zhong1023 += zhong;
@@ -218,10 +151,10 @@ void TestPrivateProfile::readLongValue()
     QFETCH(QByteArray, raw);
     QFETCH(QByteArray, expected);
 
-    writeFile("[Sec]\r\nKey=" + raw + "\r\nNext=1\r\n");
-    const TPrivateProfile ini(m_path);
+    m_ini->Write("[Sec]\r\nKey=" + raw + "\r\nNext=1\r\n");
+    const TPrivateProfile ini(m_ini->Path);
     const QString value = ini.ReadString(u"Sec"_s, u"Key"_s, QString());
-    QCOMPARE(gbk(value), expected);
+    QCOMPARE(Gbk(value), expected);
     QVERIFY(!value.contains(QChar::ReplacementCharacter));
     QCOMPARE(ini.ReadInteger(u"Sec"_s, u"Next"_s, 0), 1);
 }
@@ -270,7 +203,7 @@ void TestPrivateProfile::readInteger_data()
     QTest::newRow("two signs") << "--5"_ba << def;
     QTest::newRow("sign after the prefix") << "$-1"_ba << def;
     QTest::newRow("non-hex digit") << "$1G"_ba << def;
-    QTest::newRow("full-width digits") << gbk(u"１２"_s) << def;
+    QTest::newRow("full-width digits") << Gbk(u"１２"_s) << def;
 }
 
 void TestPrivateProfile::readInteger()
@@ -278,8 +211,8 @@ void TestPrivateProfile::readInteger()
     QFETCH(QByteArray, raw);
     QFETCH(int, expected);
 
-    writeFile("[Sec]\r\nKey=" + raw + "\r\n");
-    const TPrivateProfile ini(m_path);
+    m_ini->Write("[Sec]\r\nKey=" + raw + "\r\n");
+    const TPrivateProfile ini(m_ini->Path);
     QCOMPARE(ini.ReadInteger(u"Sec"_s, u"Key"_s, 4242), expected);
 }
 
@@ -307,8 +240,8 @@ void TestPrivateProfile::readBool()
     QFETCH(bool, defaultValue);
     QFETCH(bool, expected);
 
-    writeFile("[Sec]\r\nKey=" + raw + "\r\n");
-    const TPrivateProfile ini(m_path);
+    m_ini->Write("[Sec]\r\nKey=" + raw + "\r\n");
+    const TPrivateProfile ini(m_ini->Path);
     QCOMPARE(ini.ReadBool(u"Sec"_s, u"Key"_s, defaultValue), expected);
 }
 
@@ -377,32 +310,32 @@ void TestPrivateProfile::write()
     QFETCH(QString, key);
     QFETCH(QByteArray, after);
 
-    writeFile(before);
-    TPrivateProfile ini(m_path);
+    m_ini->Write(before);
+    TPrivateProfile ini(m_ini->Path);
     ini.WriteString(section, key, u"new"_s);
-    QCOMPARE(readFile(), after);
+    QCOMPARE(m_ini->Read(), after);
     QCOMPARE(ini.ReadString(section, key, QString()), u"new"_s);
 }
 
 void TestPrivateProfile::writeCreatesMissingFile()
 {
-    TPrivateProfile ini(m_path);
+    TPrivateProfile ini(m_ini->Path);
     ini.WriteString(u"SysOption"_s, u"Password"_s, u"tervix"_s);
-    QCOMPARE(readFile(), "[SysOption]\r\nPassword=tervix\r\n"_ba);
+    QCOMPARE(m_ini->Read(), "[SysOption]\r\nPassword=tervix\r\n"_ba);
     // Nothing is left beside it.
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+    QCOMPARE(QDir(m_ini->Dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              QStringList{u"Option.ini"_s});
 }
 
 void TestPrivateProfile::writeIntegerAndBool()
 {
-    TPrivateProfile ini(m_path);
+    TPrivateProfile ini(m_ini->Path);
     ini.WriteInteger(u"S"_s, u"Neg"_s, -15);
     ini.WriteInteger(u"S"_s, u"Min"_s, INT_MIN);
     ini.WriteInteger(u"S"_s, u"Max"_s, INT_MAX);
     ini.WriteBool(u"S"_s, u"On"_s, true);
     ini.WriteBool(u"S"_s, u"Off"_s, false);
-    QCOMPARE(readFile(),
+    QCOMPARE(m_ini->Read(),
              "[S]\r\nNeg=-15\r\nMin=-2147483648\r\nMax=2147483647\r\nOn=1\r\nOff=0\r\n"_ba);
     QCOMPARE(ini.ReadInteger(u"S"_s, u"Neg"_s, 0), -15);
     QCOMPARE(ini.ReadInteger(u"S"_s, u"Min"_s, 0), INT_MIN);
@@ -414,10 +347,10 @@ void TestPrivateProfile::writeIntegerAndBool()
 void TestPrivateProfile::gbkRoundTrip()
 {
     const QString value = u"中文密码€"_s;
-    TPrivateProfile ini(m_path);
+    TPrivateProfile ini(m_ini->Path);
     ini.WriteString(u"SysOption"_s, u"Password"_s, value);
-    QCOMPARE(readFile(), QByteArray("[SysOption]\r\nPassword=" +
-                                    QByteArray::fromHex("d6d0cec4c3dcc2eb80") + "\r\n"));
+    QCOMPARE(m_ini->Read(), QByteArray("[SysOption]\r\nPassword=" +
+                                       QByteArray::fromHex("d6d0cec4c3dcc2eb80") + "\r\n"));
     QCOMPARE(ini.ReadString(u"SysOption"_s, u"Password"_s, QString()), value);
 }
 
@@ -437,7 +370,7 @@ void TestPrivateProfile::awkwardValuesRoundTrip_data()
     QTest::newRow("enclosed in double quotes") << u"\"quoted\""_s << "K=\"\"quoted\"\""_ba;
     QTest::newRow("enclosed in single quotes") << u"'single'"_s << "K=\"'single'\""_ba;
     QTest::newRow("Chinese with a trailing blank")
-        << u"中 "_s << QByteArray("K=\"" + gbk(u"中 "_s) + "\"");
+        << u"中 "_s << QByteArray("K=\"" + Gbk(u"中 "_s) + "\"");
     QTest::newRow("2047 bytes") << QString(2047, u'a') << QByteArray("K=" + QByteArray(2047, 'a'));
     QTest::newRow("2047 bytes with a leading blank")
         << QString(u' ' + QString(2046, u'a')) << QByteArray("K=\" " + QByteArray(2046, 'a') + '"');
@@ -448,9 +381,9 @@ void TestPrivateProfile::awkwardValuesRoundTrip()
     QFETCH(QString, value);
     QFETCH(QByteArray, line);
 
-    TPrivateProfile ini(m_path);
+    TPrivateProfile ini(m_ini->Path);
     ini.WriteString(u"S"_s, u"K"_s, value);
-    QCOMPARE(readFile(), QByteArray("[S]\r\n" + line + "\r\n"));
+    QCOMPARE(m_ini->Read(), QByteArray("[S]\r\n" + line + "\r\n"));
     QCOMPARE(ini.ReadString(u"S"_s, u"K"_s, u"<default>"_s), value);
 }
 
@@ -484,49 +417,49 @@ void TestPrivateProfile::refusedWrites()
     QFETCH(QString, value);
 
     const QByteArray before = "[S]\r\nK=old\r\n"_ba;
-    writeFile(before);
-    TPrivateProfile ini(m_path);
-    QCOMPARE(errorOf([&] { ini.WriteString(section, key, value); }),
-             u"Unable to write to "_s + m_path);
-    QCOMPARE(readFile(), before);
+    m_ini->Write(before);
+    TPrivateProfile ini(m_ini->Path);
+    QCOMPARE(ErrorOf([&] { ini.WriteString(section, key, value); }),
+             u"Unable to write to "_s + m_ini->Path);
+    QCOMPARE(m_ini->Read(), before);
 }
 
 void TestPrivateProfile::folderInPlaceOfFile()
 {
-    QVERIFY(QDir().mkdir(m_path));
-    TPrivateProfile ini(m_path);
+    QVERIFY(QDir().mkdir(m_ini->Path));
+    TPrivateProfile ini(m_ini->Path);
     QCOMPARE(ini.ReadString(u"S"_s, u"K"_s, u"d"_s), u"d"_s);
-    QCOMPARE(errorOf([&] { ini.WriteString(u"S"_s, u"K"_s, u"v"_s); }),
-             u"Unable to write to "_s + m_path);
-    QCOMPARE(errorOf([&] { ini.WriteInteger(u"S"_s, u"K"_s, 1); }),
-             u"Unable to write to "_s + m_path);
-    QCOMPARE(errorOf([&] { ini.WriteBool(u"S"_s, u"K"_s, true); }),
-             u"Unable to write to "_s + m_path);
-    QVERIFY(QFileInfo(m_path).isDir());
+    QCOMPARE(ErrorOf([&] { ini.WriteString(u"S"_s, u"K"_s, u"v"_s); }),
+             u"Unable to write to "_s + m_ini->Path);
+    QCOMPARE(ErrorOf([&] { ini.WriteInteger(u"S"_s, u"K"_s, 1); }),
+             u"Unable to write to "_s + m_ini->Path);
+    QCOMPARE(ErrorOf([&] { ini.WriteBool(u"S"_s, u"K"_s, true); }),
+             u"Unable to write to "_s + m_ini->Path);
+    QVERIFY(QFileInfo(m_ini->Path).isDir());
 }
 
 void TestPrivateProfile::pathUnderMissingFolder()
 {
-    const QString path = m_dir->filePath(u"missing/Option.ini"_s);
+    const QString path = m_ini->Dir.filePath(u"missing/Option.ini"_s);
     TPrivateProfile ini(path);
     QCOMPARE(ini.ReadInteger(u"S"_s, u"K"_s, 5), 5);
-    QCOMPARE(errorOf([&] { ini.WriteString(u"S"_s, u"K"_s, u"v"_s); }),
+    QCOMPARE(ErrorOf([&] { ini.WriteString(u"S"_s, u"K"_s, u"v"_s); }),
              u"Unable to write to "_s + path);
-    QVERIFY(!QFileInfo::exists(m_dir->filePath(u"missing"_s)));
+    QVERIFY(!QFileInfo::exists(m_ini->Dir.filePath(u"missing"_s)));
 }
 
 void TestPrivateProfile::fileIsReadAfreshOnEveryCall()
 {
-    TPrivateProfile ini(m_path);
+    TPrivateProfile ini(m_ini->Path);
     QCOMPARE(ini.ReadString(u"S"_s, u"K"_s, u"d"_s), u"d"_s);
-    writeFile("[S]\r\nK=1\r\n");
+    m_ini->Write("[S]\r\nK=1\r\n");
     QCOMPARE(ini.ReadString(u"S"_s, u"K"_s, u"d"_s), u"1"_s);
 
     // A line added by hand between two writes survives the second one.
     ini.WriteString(u"S"_s, u"A"_s, u"2"_s);
-    writeFile(readFile() + "[Hand]\r\nEdit=3\r\n");
+    m_ini->Write(m_ini->Read() + "[Hand]\r\nEdit=3\r\n");
     ini.WriteString(u"S"_s, u"B"_s, u"4"_s);
-    QCOMPARE(readFile(), "[S]\r\nK=1\r\nA=2\r\nB=4\r\n[Hand]\r\nEdit=3\r\n"_ba);
+    QCOMPARE(m_ini->Read(), "[S]\r\nK=1\r\nA=2\r\nB=4\r\n[Hand]\r\nEdit=3\r\n"_ba);
 }
 
 QTEST_GUILESS_MAIN(TestPrivateProfile)

@@ -1,41 +1,19 @@
-#include "DoorlockError.h"
+#include "ErrorOf.h"
 #include "OptionUnit.h"
 #include "SysOptionUnit.h"
+#include "TempIniFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringEncoder>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
 
 using namespace Qt::Literals::StringLiterals;
-
-namespace {
-
-QByteArray gbk(const QString& text)
-{
-    QStringEncoder encoder("GBK");
-    return encoder.encode(text);
-}
-
-QString errorOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const DoorlockError& error) {
-        return error.message();
-    }
-    return QString();
-}
-
-} // namespace
 
 class TestSettings : public QObject
 {
@@ -64,45 +42,25 @@ private slots:
     void concurrentReadersWhileTextsChange();
 
 private:
-    void writeFile(const QByteArray& bytes);
-    QByteArray readFile() const;
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_path;
+    std::unique_ptr<TTempIniFile> m_ini;
 };
 
 void TestSettings::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_path = m_dir->filePath(u"Option.ini"_s);
-}
-
-void TestSettings::writeFile(const QByteArray& bytes)
-{
-    QFile file(m_path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray TestSettings::readFile() const
-{
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
+    m_ini = std::make_unique<TTempIniFile>();
+    QVERIFY(m_ini->Dir.isValid());
 }
 
 void TestSettings::defaultsWithoutFile()
 {
-    TOption option(m_path);
+    TOption option(m_ini->Path);
     option.Load();
     QCOMPARE(option.PortName(), u"COM1"_s);
     QCOMPARE(option.PortNumber(), 1);
     QCOMPARE(option.DataBasePath(), u"C:\\\\"_s);
     QCOMPARE(option.DataBasePath().size(), 4);
 
-    TSysOption sys(m_path);
+    TSysOption sys(m_ini->Path);
     sys.Load();
     QCOMPARE(sys.Password(), u"tervix"_s);
     QCOMPARE(sys.DoorlockPortNo(), 8886);
@@ -114,8 +72,8 @@ void TestSettings::defaultsWithoutFile()
     QCOMPARE(sys.UseNativeDoorlockDb(), false);
     QCOMPARE(sys.SaveDoorlockRecord(), false);
 
-    QVERIFY(!QFile::exists(m_path));
-    QVERIFY(QDir(m_dir->path()).isEmpty());
+    QVERIFY(!QFile::exists(m_ini->Path));
+    QVERIFY(QDir(m_ini->Dir.path()).isEmpty());
 }
 
 void TestSettings::loadReadsEveryKey()
@@ -135,15 +93,15 @@ void TestSettings::loadReadsEveryKey()
                                "PolicePortNo=1\r\n"
                                "MemberPortNo=2\r\n"
                                "ScanPortNo=3"_ba;
-    writeFile(content);
+    m_ini->Write(content);
 
-    TOption option(m_path);
+    TOption option(m_ini->Path);
     option.Load();
     QCOMPARE(option.PortName(), u"COM7"_s);
     QCOMPARE(option.PortNumber(), 7);
     QCOMPARE(option.DataBasePath(), u"D:\\Hotel\\Data\\"_s);
 
-    TSysOption sys(m_path);
+    TSysOption sys(m_ini->Path);
     sys.Load();
     QCOMPARE(sys.Password(), u"s3cret pw"_s);
     QCOMPARE(sys.DoorlockPortNo(), 10000);
@@ -156,7 +114,7 @@ void TestSettings::loadReadsEveryKey()
     QCOMPARE(sys.SaveDoorlockRecord(), true);
 
     // Loading never writes.
-    QCOMPARE(readFile(), content);
+    QCOMPARE(m_ini->Read(), content);
 }
 
 void TestSettings::portNumber_data()
@@ -184,15 +142,15 @@ void TestSettings::portNumber()
     QFETCH(QByteArray, raw);
     QFETCH(int, expected);
 
-    writeFile("[DoorlockOption]\r\nPortName=" + raw + "\r\n");
-    TOption option(m_path);
+    m_ini->Write("[DoorlockOption]\r\nPortName=" + raw + "\r\n");
+    TOption option(m_ini->Path);
     option.Load();
     QCOMPARE(option.PortNumber(), expected);
 }
 
 void TestSettings::portNumberFollowsSetPortName()
 {
-    TOption option(m_path);
+    TOption option(m_ini->Path);
     option.Load();
     option.SetPortName(u"COM10"_s);
     QCOMPARE(option.PortNumber(), 10);
@@ -220,8 +178,8 @@ void TestSettings::delayMinutes()
     QFETCH(QByteArray, raw);
     QFETCH(int, expected);
 
-    writeFile("[DoorlockOption]\r\nDelayMinutes=" + raw + "\r\nDelayMinutes2=" + raw + "\r\n");
-    TSysOption sys(m_path);
+    m_ini->Write("[DoorlockOption]\r\nDelayMinutes=" + raw + "\r\nDelayMinutes2=" + raw + "\r\n");
+    TSysOption sys(m_ini->Path);
     sys.Load();
     QCOMPARE(sys.DelayMinutes(), expected);
     QCOMPARE(sys.DelayMinutes2(), expected);
@@ -246,9 +204,9 @@ void TestSettings::useNativeDoorlockDb()
     QFETCH(QByteArray, raw);
     QFETCH(bool, expected);
 
-    writeFile("[DoorlockOption]\r\nUseNativeDoorlockDb=" + raw + "\r\nSaveDoorlockRecord=" + raw +
-              "\r\n");
-    TSysOption sys(m_path);
+    m_ini->Write("[DoorlockOption]\r\nUseNativeDoorlockDb=" + raw +
+                 "\r\nSaveDoorlockRecord=" + raw + "\r\n");
+    TSysOption sys(m_ini->Path);
     sys.Load();
     QCOMPARE(sys.UseNativeDoorlockDb(), expected);
     QCOMPARE(sys.SaveDoorlockRecord(), expected);
@@ -256,28 +214,28 @@ void TestSettings::useNativeDoorlockDb()
 
 void TestSettings::emptyPasswordIsNotTheDefault()
 {
-    writeFile("[SysOption]\r\nPassword=\r\n");
-    TSysOption sys(m_path);
+    m_ini->Write("[SysOption]\r\nPassword=\r\n");
+    TSysOption sys(m_ini->Path);
     sys.Load();
     QVERIFY(sys.Password().isEmpty());
 }
 
 void TestSettings::sysOptionSaveWritesAllNineKeys()
 {
-    writeFile("; front desk 2\r\n"
-              "[DoorlockOption]\r\n"
-              "PortName=COM3\r\n"
-              "DataBasePath=C:\\\r\n"
-              "DelayMinutes=0x1E\r\n"
-              "UseNativeDoorlockDb=2\r\n"
-              "SaveDoorlockRecord=true\r\n"
-              "[SysOption]\r\n"
-              "Password=old\r\n"
-              "PolicePortNo=$10\r\n"
-              "[Database]\r\n"
-              "Driver=QPSQL\r\n");
+    m_ini->Write("; front desk 2\r\n"
+                 "[DoorlockOption]\r\n"
+                 "PortName=COM3\r\n"
+                 "DataBasePath=C:\\\r\n"
+                 "DelayMinutes=0x1E\r\n"
+                 "UseNativeDoorlockDb=2\r\n"
+                 "SaveDoorlockRecord=true\r\n"
+                 "[SysOption]\r\n"
+                 "Password=old\r\n"
+                 "PolicePortNo=$10\r\n"
+                 "[Database]\r\n"
+                 "Driver=QPSQL\r\n");
 
-    TSysOption sys(m_path);
+    TSysOption sys(m_ini->Path);
     sys.Load();
     sys.SetPassword(u"新密码"_s);
     sys.Save();
@@ -292,7 +250,7 @@ void TestSettings::sysOptionSaveWritesAllNineKeys()
                                 "DelayMinutes2=0\r\n"
                                 "[SysOption]\r\n"
                                 "Password=" +
-                                gbk(u"新密码"_s) +
+                                Gbk(u"新密码"_s) +
                                 "\r\n"
                                 "PolicePortNo=16\r\n"
                                 "DoorlockPortNo=8886\r\n"
@@ -300,9 +258,9 @@ void TestSettings::sysOptionSaveWritesAllNineKeys()
                                 "ScanPortNo=8881\r\n"
                                 "[Database]\r\n"
                                 "Driver=QPSQL\r\n";
-    QCOMPARE(readFile(), expected);
+    QCOMPARE(m_ini->Read(), expected);
 
-    TSysOption reloaded(m_path);
+    TSysOption reloaded(m_ini->Path);
     reloaded.Load();
     QCOMPARE(reloaded.Password(), u"新密码"_s);
     QCOMPARE(reloaded.PolicePortNo(), 16);
@@ -313,24 +271,24 @@ void TestSettings::sysOptionSaveWritesAllNineKeys()
 
 void TestSettings::sysOptionSaveCreatesFile()
 {
-    TSysOption sys(m_path);
+    TSysOption sys(m_ini->Path);
     sys.Load();
     sys.SetPassword(QString());
     sys.Save();
-    QCOMPARE(readFile(), "[SysOption]\r\n"
-                         "Password=\r\n"
-                         "DoorlockPortNo=8886\r\n"
-                         "PolicePortNo=8885\r\n"
-                         "MemberPortNo=8883\r\n"
-                         "ScanPortNo=8881\r\n"
-                         "[DoorlockOption]\r\n"
-                         "DelayMinutes=0\r\n"
-                         "DelayMinutes2=0\r\n"
-                         "UseNativeDoorlockDb=0\r\n"
-                         "SaveDoorlockRecord=0\r\n"_ba);
+    QCOMPARE(m_ini->Read(), "[SysOption]\r\n"
+                            "Password=\r\n"
+                            "DoorlockPortNo=8886\r\n"
+                            "PolicePortNo=8885\r\n"
+                            "MemberPortNo=8883\r\n"
+                            "ScanPortNo=8881\r\n"
+                            "[DoorlockOption]\r\n"
+                            "DelayMinutes=0\r\n"
+                            "DelayMinutes2=0\r\n"
+                            "UseNativeDoorlockDb=0\r\n"
+                            "SaveDoorlockRecord=0\r\n"_ba);
 
     // The empty password survives a restart.
-    TSysOption reloaded(m_path);
+    TSysOption reloaded(m_ini->Path);
     reloaded.Load();
     QVERIFY(reloaded.Password().isEmpty());
 }
@@ -348,9 +306,9 @@ void TestSettings::optionSaveWritesOnlyItsKeys()
                             "Password=old\r\n"
                             "[Database]\r\n"
                             "Driver=QPSQL";
-    writeFile(head + middle + "DataBasePath = 'D:\\db' \r\n" + tail);
+    m_ini->Write(head + middle + "DataBasePath = 'D:\\db' \r\n" + tail);
 
-    TOption option(m_path);
+    TOption option(m_ini->Path);
     option.Load();
     QCOMPARE(option.PortName(), u"com3"_s);
     option.SetPortName(u"COM3"_s);
@@ -360,64 +318,64 @@ void TestSettings::optionSaveWritesOnlyItsKeys()
                                "[DoorlockOption]\n"
                                "DelayMinutes=0x1E\n"
                                "PortName=COM3\r\n";
-    QCOMPARE(readFile(), QByteArray(newHead + middle + "DataBasePath=D:\\db\r\n" + tail));
+    QCOMPARE(m_ini->Read(), QByteArray(newHead + middle + "DataBasePath=D:\\db\r\n" + tail));
 }
 
 void TestSettings::failedSaveKeepsFields()
 {
-    const QString folderPath = m_path;
-    const QString missingPath = m_dir->filePath(u"missing/Option.ini"_s);
+    const QString folderPath = m_ini->Path;
+    const QString missingPath = m_ini->Dir.filePath(u"missing/Option.ini"_s);
     QVERIFY(QDir().mkdir(folderPath));
 
     for (const QString& path : {folderPath, missingPath}) {
         TOption option(path);
         option.Load();
         option.SetPortName(u"COM5"_s);
-        QCOMPARE(errorOf([&] { option.Save(); }), u"Unable to write to "_s + path);
+        QCOMPARE(ErrorOf([&] { option.Save(); }), u"Unable to write to "_s + path);
         QCOMPARE(option.PortName(), u"COM5"_s);
         QCOMPARE(option.DataBasePath(), u"C:\\\\"_s);
 
         TSysOption sys(path);
         sys.Load();
         sys.SetPassword(u"new"_s);
-        QCOMPARE(errorOf([&] { sys.Save(); }), u"Unable to write to "_s + path);
+        QCOMPARE(ErrorOf([&] { sys.Save(); }), u"Unable to write to "_s + path);
         QCOMPARE(sys.Password(), u"new"_s);
         QCOMPARE(sys.DoorlockPortNo(), 8886);
     }
     QVERIFY(QFileInfo(folderPath).isDir());
-    QVERIFY(!QFileInfo::exists(m_dir->filePath(u"missing"_s)));
+    QVERIFY(!QFileInfo::exists(m_ini->Dir.filePath(u"missing"_s)));
 }
 
 void TestSettings::failedSaveStopsAtTheFailingKey()
 {
     const QByteArray before = "[DoorlockOption]\r\nPortName=COM1\r\nDataBasePath=C:\\\r\n"_ba;
-    writeFile(before);
+    m_ini->Write(before);
 
     // A line break cannot be stored: the key before it is written, the failing one is not.
-    TOption option(m_path);
+    TOption option(m_ini->Path);
     option.Load();
     option.SetPortName(u"COM2"_s);
     option.SetDataBasePath(u"D:\\a\nPortName=COM9"_s);
-    QCOMPARE(errorOf([&] { option.Save(); }), u"Unable to write to "_s + m_path);
-    QCOMPARE(readFile(), "[DoorlockOption]\r\nPortName=COM2\r\nDataBasePath=C:\\\r\n"_ba);
+    QCOMPARE(ErrorOf([&] { option.Save(); }), u"Unable to write to "_s + m_ini->Path);
+    QCOMPARE(m_ini->Read(), "[DoorlockOption]\r\nPortName=COM2\r\nDataBasePath=C:\\\r\n"_ba);
     QCOMPARE(option.PortName(), u"COM2"_s);
     QCOMPARE(option.DataBasePath(), u"D:\\a\nPortName=COM9"_s);
 
     // The password goes first, so none of the nine keys is written.
-    const QByteArray unchanged = readFile();
-    TSysOption sys(m_path);
+    const QByteArray unchanged = m_ini->Read();
+    TSysOption sys(m_ini->Path);
     sys.Load();
     sys.SetPassword(u"pw\r\n[SysOption]"_s);
-    QCOMPARE(errorOf([&] { sys.Save(); }), u"Unable to write to "_s + m_path);
-    QCOMPARE(readFile(), unchanged);
+    QCOMPARE(ErrorOf([&] { sys.Save(); }), u"Unable to write to "_s + m_ini->Path);
+    QCOMPARE(m_ini->Read(), unchanged);
     QCOMPARE(sys.Password(), u"pw\r\n[SysOption]"_s);
 }
 
 void TestSettings::concurrentReadersWhileTextsChange()
 {
-    TOption option(m_path);
+    TOption option(m_ini->Path);
     option.Load();
-    TSysOption sys(m_path);
+    TSysOption sys(m_ini->Path);
     sys.Load();
 
     QStringList portNames;
@@ -458,7 +416,7 @@ void TestSettings::concurrentReadersWhileTextsChange()
         reader.join();
 
     QCOMPARE(wrong.load(), 0);
-    TOption reloaded(m_path);
+    TOption reloaded(m_ini->Path);
     reloaded.Load();
     QVERIFY(portNames.contains(reloaded.PortName()));
 }

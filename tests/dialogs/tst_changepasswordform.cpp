@@ -2,15 +2,13 @@
 #include "CheckPasswordFormUnit.h"
 #include "MessageBoxRecorder.h"
 #include "ModalDriver.h"
-#include "PrivateProfile.h"
 #include "SysOptionUnit.h"
+#include "TempIniFile.h"
 
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -48,12 +46,13 @@ void changeThroughDialog(TSysOption& sysOption, const QString& entry, const QStr
     ChangeAdminPassword(sysOption, nullptr);
 }
 
-QByteArray fileBytes(const QString& path)
+// Shows the form, fills both entries and presses OK.
+void showAndSubmit(TChangePasswordForm& form, const QString& entry, const QString& confirm)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    form.show();
+    form.edtPswd->setText(entry);
+    form.edtConfirmPswd->setText(confirm);
+    QTest::mouseClick(form.btnOK, Qt::LeftButton);
 }
 
 } // namespace
@@ -63,31 +62,16 @@ class TestChangePasswordForm : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TTempIniFile> m_ini;
 
-    QString iniPath() const { return m_dir->filePath(u"Option.ini"_s); }
-
-    void writeIni(const QByteArray& content)
-    {
-        QFile ini(iniPath());
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(content);
-    }
-
-    std::unique_ptr<TSysOption> loadedSettings()
-    {
-        auto sysOption = std::make_unique<TSysOption>(iniPath());
-        sysOption->Load();
-        return sysOption;
-    }
-
-    QString valueInFile(const QString& section, const QString& key)
-    {
-        return TPrivateProfile(iniPath()).ReadString(section, key, u"<missing>"_s);
-    }
+    std::unique_ptr<TSysOption> loadedSettings() const { return m_ini->Loaded<TSysOption>(); }
 
 private slots:
-    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
+    void init()
+    {
+        m_ini = std::make_unique<TTempIniFile>();
+        QVERIFY(m_ini->Dir.isValid());
+    }
 
     void layout()
     {
@@ -158,14 +142,11 @@ private slots:
         QFETCH(QString, entry);
         QFETCH(QString, confirm);
         const QByteArray before = "[SysOption]\r\nPassword=tervix\r\n";
-        writeIni(before);
+        m_ini->Write(before);
         auto sysOption = loadedSettings();
         MessageBoxRecorder boxes;
         TChangePasswordForm form(*sysOption, nullptr);
-        form.show();
-        form.edtPswd->setText(entry);
-        form.edtConfirmPswd->setText(confirm);
-        QTest::mouseClick(form.btnOK, Qt::LeftButton);
+        showAndSubmit(form, entry, confirm);
 
         QCOMPARE(boxes.Boxes.size(), 1);
         QCOMPARE(boxes.Boxes[0].Text, u"您两次输入的密码不一致，请重新输入！"_s);
@@ -176,7 +157,7 @@ private slots:
         QCOMPARE(form.edtPswd->text(), entry);
         QCOMPARE(form.edtConfirmPswd->text(), confirm);
         QCOMPARE(sysOption->Password(), u"tervix"_s);
-        QCOMPARE(fileBytes(iniPath()), before);
+        QCOMPARE(m_ini->Read(), before);
     }
 
     void entriesAreTrimmedBeforeComparing()
@@ -185,34 +166,31 @@ private slots:
         MessageBoxRecorder boxes;
         changeThroughDialog(*sysOption, u"  sunrise\t"_s, u"sunrise   "_s);
         QCOMPARE(sysOption->Password(), u"sunrise"_s);
-        QCOMPARE(valueInFile(u"SysOption"_s, u"Password"_s), u"sunrise"_s);
+        QCOMPARE(m_ini->Value(u"SysOption"_s, u"Password"_s), u"sunrise"_s);
     }
 
     void successWritesAllNineKeys()
     {
         // Hand-written forms: hex, a missing key, a boolean word, a boolean 2, and lines of
         // other owners that must survive.
-        writeIni("; front desk\r\n"
-                 "[SysOption]\r\n"
-                 "Password=tervix\r\n"
-                 "DoorlockPortNo=9100\r\n"
-                 "PolicePortNo=0x10\r\n"
-                 "MemberPortNo=$20\r\n"
-                 "[DoorlockOption]\r\n"
-                 "PortName=COM4\r\n"
-                 "DelayMinutes=30\r\n"
-                 "DelayMinutes2=-15\r\n"
-                 "UseNativeDoorlockDb=2\r\n"
-                 "SaveDoorlockRecord=true\r\n"
-                 "[Database]\r\n"
-                 "Driver=QSQLITE\r\n");
+        m_ini->Write("; front desk\r\n"
+                     "[SysOption]\r\n"
+                     "Password=tervix\r\n"
+                     "DoorlockPortNo=9100\r\n"
+                     "PolicePortNo=0x10\r\n"
+                     "MemberPortNo=$20\r\n"
+                     "[DoorlockOption]\r\n"
+                     "PortName=COM4\r\n"
+                     "DelayMinutes=30\r\n"
+                     "DelayMinutes2=-15\r\n"
+                     "UseNativeDoorlockDb=2\r\n"
+                     "SaveDoorlockRecord=true\r\n"
+                     "[Database]\r\n"
+                     "Driver=QSQLITE\r\n");
         auto sysOption = loadedSettings();
         MessageBoxRecorder boxes;
         TChangePasswordForm form(*sysOption, nullptr);
-        form.show();
-        form.edtPswd->setText(u"sunrise"_s);
-        form.edtConfirmPswd->setText(u"sunrise"_s);
-        QTest::mouseClick(form.btnOK, Qt::LeftButton);
+        showAndSubmit(form, u"sunrise"_s, u"sunrise"_s);
 
         QCOMPARE(boxes.Boxes.size(), 1);
         QCOMPARE(boxes.Boxes[0].Text, u"管理员密码更改成功！"_s);
@@ -224,18 +202,18 @@ private slots:
 
         const QString sys = u"SysOption"_s;
         const QString doorlock = u"DoorlockOption"_s;
-        QCOMPARE(valueInFile(sys, u"Password"_s), u"sunrise"_s);
-        QCOMPARE(valueInFile(sys, u"DoorlockPortNo"_s), u"9100"_s);
-        QCOMPARE(valueInFile(sys, u"PolicePortNo"_s), u"16"_s);
-        QCOMPARE(valueInFile(sys, u"MemberPortNo"_s), u"32"_s);
-        QCOMPARE(valueInFile(sys, u"ScanPortNo"_s), u"8881"_s);
-        QCOMPARE(valueInFile(doorlock, u"DelayMinutes"_s), u"30"_s);
-        QCOMPARE(valueInFile(doorlock, u"DelayMinutes2"_s), u"-15"_s);
-        QCOMPARE(valueInFile(doorlock, u"UseNativeDoorlockDb"_s), u"1"_s);
-        QCOMPARE(valueInFile(doorlock, u"SaveDoorlockRecord"_s), u"0"_s);
-        QCOMPARE(valueInFile(doorlock, u"PortName"_s), u"COM4"_s);
-        QCOMPARE(valueInFile(u"Database"_s, u"Driver"_s), u"QSQLITE"_s);
-        QVERIFY(fileBytes(iniPath()).startsWith("; front desk\r\n"));
+        QCOMPARE(m_ini->Value(sys, u"Password"_s), u"sunrise"_s);
+        QCOMPARE(m_ini->Value(sys, u"DoorlockPortNo"_s), u"9100"_s);
+        QCOMPARE(m_ini->Value(sys, u"PolicePortNo"_s), u"16"_s);
+        QCOMPARE(m_ini->Value(sys, u"MemberPortNo"_s), u"32"_s);
+        QCOMPARE(m_ini->Value(sys, u"ScanPortNo"_s), u"8881"_s);
+        QCOMPARE(m_ini->Value(doorlock, u"DelayMinutes"_s), u"30"_s);
+        QCOMPARE(m_ini->Value(doorlock, u"DelayMinutes2"_s), u"-15"_s);
+        QCOMPARE(m_ini->Value(doorlock, u"UseNativeDoorlockDb"_s), u"1"_s);
+        QCOMPARE(m_ini->Value(doorlock, u"SaveDoorlockRecord"_s), u"0"_s);
+        QCOMPARE(m_ini->Value(doorlock, u"PortName"_s), u"COM4"_s);
+        QCOMPARE(m_ini->Value(u"Database"_s, u"Driver"_s), u"QSQLITE"_s);
+        QVERIFY(m_ini->Read().startsWith("; front desk\r\n"));
     }
 
     void emptyPasswordIsSetAndAccepted()
@@ -247,7 +225,7 @@ private slots:
         QCOMPARE(boxes.Boxes[0].Text, u"管理员密码更改成功！"_s);
         QCOMPARE(sysOption->Password(), QString());
         // Present with an empty value, not missing (which would mean the default again).
-        QCOMPARE(valueInFile(u"SysOption"_s, u"Password"_s), QString());
+        QCOMPARE(m_ini->Value(u"SysOption"_s, u"Password"_s), QString());
 
         QVERIFY(promptAccepts(*sysOption, QString()));
         QVERIFY(promptAccepts(*sysOption, u"   "_s));
@@ -277,17 +255,14 @@ private slots:
     void failedSaveShowsTheErrorAndKeepsTheDialogOpen()
     {
         // A folder where the file should be: the settings cannot be written.
-        QVERIFY(QDir(m_dir->path()).mkdir(u"Option.ini"_s));
+        QVERIFY(QDir(m_ini->Dir.path()).mkdir(u"Option.ini"_s));
         auto sysOption = loadedSettings();
         MessageBoxRecorder boxes;
         TChangePasswordForm form(*sysOption, nullptr);
-        form.show();
-        form.edtPswd->setText(u"sunrise"_s);
-        form.edtConfirmPswd->setText(u"sunrise"_s);
-        QTest::mouseClick(form.btnOK, Qt::LeftButton);
+        showAndSubmit(form, u"sunrise"_s, u"sunrise"_s);
 
         QCOMPARE(boxes.Boxes.size(), 1);
-        QCOMPARE(boxes.Boxes[0].Text, u"Unable to write to "_s + iniPath() + u'.');
+        QCOMPARE(boxes.Boxes[0].Text, u"Unable to write to "_s + m_ini->Path + u'.');
         QCOMPARE(boxes.Boxes[0].Caption, ApplicationTitle());
         QCOMPARE(boxes.Boxes[0].BoxIcon, TMessageBox::Icon::Error);
         QVERIFY(form.isVisible());
@@ -299,16 +274,15 @@ private slots:
 
     void cancelChangesNothing_data()
     {
-        QTest::addColumn<int>("way");
-        QTest::newRow("cancel button") << 0;
-        QTest::newRow("escape") << 1;
-        QTest::newRow("close box") << 2;
+        QTest::addColumn<TCancelWay>("way");
+        for (const auto& [name, way] : CancelWays)
+            QTest::newRow(name) << way;
     }
     void cancelChangesNothing()
     {
-        QFETCH(int, way);
+        QFETCH(TCancelWay, way);
         const QByteArray before = "[SysOption]\r\nPassword=tervix\r\nPolicePortNo=0x10\r\n";
-        writeIni(before);
+        m_ini->Write(before);
         auto sysOption = loadedSettings();
         MessageBoxRecorder boxes;
         WhenModalShown([way](QWidget* dialog) {
@@ -316,17 +290,12 @@ private slots:
             QVERIFY(form);
             form->edtPswd->setText(u"sunrise"_s);
             form->edtConfirmPswd->setText(u"sunrise"_s);
-            if (way == 0)
-                QTest::mouseClick(form->btnCancel, Qt::LeftButton);
-            else if (way == 1)
-                QTest::keyClick(form->edtConfirmPswd, Qt::Key_Escape);
-            else
-                form->close();
+            CancelDialog(form, way, form->btnCancel, form->edtConfirmPswd);
         });
         ChangeAdminPassword(*sysOption, nullptr);
         QVERIFY(boxes.Boxes.isEmpty());
         QCOMPARE(sysOption->Password(), u"tervix"_s);
-        QCOMPARE(fileBytes(iniPath()), before);
+        QCOMPARE(m_ini->Read(), before);
     }
 };
 

@@ -120,24 +120,18 @@ private slots:
 
     void cancelWays_data()
     {
-        QTest::addColumn<int>("way");
-        QTest::newRow("cancel button") << 0;
-        QTest::newRow("escape") << 1;
-        QTest::newRow("close box") << 2;
+        QTest::addColumn<TCancelWay>("way");
+        for (const auto& [name, way] : CancelWays)
+            QTest::newRow(name) << way;
     }
     void cancelWays()
     {
-        QFETCH(int, way);
+        QFETCH(TCancelWay, way);
         auto sysOption = passwordSettings(u"tervix"_s);
         WhenModalShown([way](QWidget* dialog) {
             auto* form = static_cast<TCheckPasswordForm*>(dialog);
             form->edtPswd->setText(u"tervix"_s);
-            if (way == 0)
-                QTest::mouseClick(form->btnCancel, Qt::LeftButton);
-            else if (way == 1)
-                QTest::keyClick(form->edtPswd, Qt::Key_Escape);
-            else
-                form->close();
+            CancelDialog(form, way, form->btnCancel, form->edtPswd);
         });
         QVERIFY(!CheckAdminPassword(*sysOption, nullptr));
     }

@@ -11,6 +11,7 @@
 #include "OptionUnit.h"
 #include "SysOptionUnit.h"
 #include "TCPServerUnit.h"
+#include "TestFiles.h"
 #include "VeltraKandorDoorlockUnit.h"
 
 #include <QCheckBox>
@@ -67,21 +68,6 @@ QString Exact(const QVariant& value)
 QString Exact(TDateTime value)
 {
     return QString::number(value, 'g', 17);
-}
-
-void Put(const QString& name, const QByteArray& bytes)
-{
-    QFile file(name);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray Contents(const QString& name)
-{
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<missing>"_ba;
-    return file.readAll();
 }
 
 // The simulator's journal, one call a line.
@@ -173,11 +159,6 @@ private:
                 "\r\nSaveDoorlockRecord=" + (saveRecords ? "1" : "0") + "\r\n");
         m_option->Load();
         m_sysOption->Load();
-    }
-
-    void encoderSettings(const QByteArray& lines)
-    {
-        Put(u"VeltraQuillon.ini"_s, "[Encoder]\r\n" + lines + "\r\n");
     }
 
     void layCard(const QByteArray& line) { Put(u"EncoderCard.txt"_s, line + "\r\n"); }
@@ -297,39 +278,34 @@ private slots:
 
     void layout_data()
     {
-        QTest::addColumn<QString>("name");
+        // Each row is named after its control.
         QTest::addColumn<QRect>("geometry"); // an empty size: the label sizes itself
         QTest::addColumn<QString>("text");
 
-        QTest::newRow("OpenPortBtn") << u"OpenPortBtn"_s << QRect(144, 24, 75, 25) << u"打开串口"_s;
-        QTest::newRow("beepBtn") << u"beepBtn"_s << QRect(280, 24, 75, 25) << u"Beep"_s;
-        QTest::newRow("ClosePortBtn")
-            << u"ClosePortBtn"_s << QRect(424, 24, 75, 25) << u"关闭串口"_s;
-        QTest::newRow("Label2") << u"Label2"_s << QRect(104, 152, 0, 0) << u"楼号:"_s;
-        QTest::newRow("RoomBuildingCodeTxt")
-            << u"RoomBuildingCodeTxt"_s << QRect(160, 152, 71, 21) << u"00"_s;
-        QTest::newRow("Label3") << u"Label3"_s << QRect(248, 152, 0, 0) << u"楼层:"_s;
-        QTest::newRow("RoomFloorCodeTxt")
-            << u"RoomFloorCodeTxt"_s << QRect(280, 152, 71, 21) << u"01"_s;
-        QTest::newRow("Label4") << u"Label4"_s << QRect(392, 152, 0, 0) << u"房号:"_s;
-        QTest::newRow("RoomNoTxt") << u"RoomNoTxt"_s << QRect(424, 152, 71, 21) << u"01"_s;
-        QTest::newRow("Label7") << u"Label7"_s << QRect(96, 200, 0, 0) << u"起始时间："_s;
-        QTest::newRow("CheckInDateTimeTxt")
-            << u"CheckInDateTimeTxt"_s << QRect(160, 200, 121, 21) << u"2024-03-04 23:30:00"_s;
-        QTest::newRow("Label8") << u"Label8"_s << QRect(304, 200, 0, 0) << u"到"_s;
+        QTest::newRow("OpenPortBtn") << QRect(144, 24, 75, 25) << u"打开串口"_s;
+        QTest::newRow("beepBtn") << QRect(280, 24, 75, 25) << u"Beep"_s;
+        QTest::newRow("ClosePortBtn") << QRect(424, 24, 75, 25) << u"关闭串口"_s;
+        QTest::newRow("Label2") << QRect(104, 152, 0, 0) << u"楼号:"_s;
+        QTest::newRow("RoomBuildingCodeTxt") << QRect(160, 152, 71, 21) << u"00"_s;
+        QTest::newRow("Label3") << QRect(248, 152, 0, 0) << u"楼层:"_s;
+        QTest::newRow("RoomFloorCodeTxt") << QRect(280, 152, 71, 21) << u"01"_s;
+        QTest::newRow("Label4") << QRect(392, 152, 0, 0) << u"房号:"_s;
+        QTest::newRow("RoomNoTxt") << QRect(424, 152, 71, 21) << u"01"_s;
+        QTest::newRow("Label7") << QRect(96, 200, 0, 0) << u"起始时间："_s;
+        QTest::newRow("CheckInDateTimeTxt") << QRect(160, 200, 121, 21) << u"2024-03-04 23:30:00"_s;
+        QTest::newRow("Label8") << QRect(304, 200, 0, 0) << u"到"_s;
         QTest::newRow("CheckOutDateTimeTxt")
-            << u"CheckOutDateTimeTxt"_s << QRect(336, 200, 121, 21) << u"2024-03-07 00:30:00"_s;
-        QTest::newRow("WriteCardBtn") << u"WriteCardBtn"_s << QRect(424, 248, 75, 25) << u"写卡"_s;
-        QTest::newRow("IsCopyCheckBox")
-            << u"IsCopyCheckBox"_s << QRect(320, 256, 57, 17) << u"复制"_s;
-        QTest::newRow("Label1") << u"Label1"_s << QRect(104, 312, 0, 0) << u"卡号"_s;
-        QTest::newRow("CardNoTxt") << u"CardNoTxt"_s << QRect(160, 304, 121, 21) << QString();
-        QTest::newRow("ReadCardBtn") << u"ReadCardBtn"_s << QRect(320, 304, 75, 25) << u"读卡"_s;
-        QTest::newRow("EraseCardBtn") << u"EraseCardBtn"_s << QRect(424, 304, 75, 25) << u"销卡"_s;
+            << QRect(336, 200, 121, 21) << u"2024-03-07 00:30:00"_s;
+        QTest::newRow("WriteCardBtn") << QRect(424, 248, 75, 25) << u"写卡"_s;
+        QTest::newRow("IsCopyCheckBox") << QRect(320, 256, 57, 17) << u"复制"_s;
+        QTest::newRow("Label1") << QRect(104, 312, 0, 0) << u"卡号"_s;
+        QTest::newRow("CardNoTxt") << QRect(160, 304, 121, 21) << QString();
+        QTest::newRow("ReadCardBtn") << QRect(320, 304, 75, 25) << u"读卡"_s;
+        QTest::newRow("EraseCardBtn") << QRect(424, 304, 75, 25) << u"销卡"_s;
     }
     void layout()
     {
-        QFETCH(QString, name);
+        const QString name = QString::fromLatin1(QTest::currentDataTag());
         QFETCH(QRect, geometry);
         QFETCH(QString, text);
 
@@ -450,7 +426,7 @@ private slots:
     void copyCardWithoutStoredTimeKeepsTheRoomWhenTheWriteFails()
     {
         configure(true, true);
-        encoderSettings("Result=0");
+        EncoderSettings("Result=0");
         MessageBoxRecorder boxes;
         TDoorlockTestForm form(m_objects);
         form.show();
@@ -598,7 +574,7 @@ private slots:
     void readErrorLeavesTheNumberAndShowsTheError()
     {
         layCard("0101+1+2024-03-05 14:07:00");
-        encoderSettings("CardLine=0101+2024-03-05 14:07:00");
+        EncoderSettings("CardLine=0101+2024-03-05 14:07:00");
         MessageBoxRecorder boxes;
         TDoorlockTestForm form(m_objects);
         form.show();
@@ -614,7 +590,7 @@ private slots:
         QVERIFY(form.ReadCardBtn->isEnabled());
 
         // The dialog goes on working.
-        encoderSettings("");
+        EncoderSettings("");
         QTest::mouseClick(form.ReadCardBtn, Qt::LeftButton);
         QCOMPARE(form.CardNoTxt->text(), u"2024030514070101"_s);
     }

@@ -1,6 +1,7 @@
 // The encoder simulator through its three C functions, in a fresh working directory per test.
 
 #include "CardWR.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,21 +24,6 @@ const QString CardFile = u"EncoderCard.txt"_s;
 const QString ReadFile = u"R_card.txt"_s;
 const QString JournalFile = u"CardWR.journal"_s;
 const QString SettingsFile = u"VeltraQuillon.ini"_s;
-
-QByteArray Contents(const QString& name)
-{
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<missing>"_ba;
-    return file.readAll();
-}
-
-void Put(const QString& name, const QByteArray& bytes)
-{
-    QFile file(name);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
 
 // The journal's lines without their CR LF; a line that lacks the CR shows it.
 QList<QByteArray> JournalLines()

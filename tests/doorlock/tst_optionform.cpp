@@ -2,14 +2,13 @@
 #include "ModalDriver.h"
 #include "OptionFormUnit.h"
 #include "OptionUnit.h"
-#include "PrivateProfile.h"
+#include "TempIniFile.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -17,17 +16,9 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
 QList<QByteArray> fileLines(const QString& path)
 {
-    QList<QByteArray> lines = fileBytes(path).split('\n');
+    QList<QByteArray> lines = FileBytes(path).split('\n');
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;
@@ -40,31 +31,18 @@ class TestOptionForm : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TTempIniFile> m_ini;
 
-    QString iniPath() const { return m_dir->filePath(u"Option.ini"_s); }
+    std::unique_ptr<TOption> loadedSettings() const { return m_ini->Loaded<TOption>(); }
 
-    void writeIni(const QByteArray& content)
-    {
-        QFile ini(iniPath());
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(content);
-    }
-
-    std::unique_ptr<TOption> loadedSettings()
-    {
-        auto option = std::make_unique<TOption>(iniPath());
-        option->Load();
-        return option;
-    }
-
-    QString valueInFile(const QString& key)
-    {
-        return TPrivateProfile(iniPath()).ReadString(u"DoorlockOption"_s, key, u"<missing>"_s);
-    }
+    QString valueInFile(const QString& key) const { return m_ini->Value(u"DoorlockOption"_s, key); }
 
 private slots:
-    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
+    void init()
+    {
+        m_ini = std::make_unique<TTempIniFile>();
+        QVERIFY(m_ini->Dir.isValid());
+    }
 
     void layout()
     {
@@ -127,7 +105,7 @@ private slots:
         QFETCH(QByteArray, ini);
         QFETCH(int, index);
         if (!ini.isEmpty())
-            writeIni(ini);
+            m_ini->Write(ini);
         auto option = loadedSettings();
         TOptionForm form(*option);
         QCOMPARE(form.PortNameCmb->currentIndex(), index);
@@ -149,7 +127,7 @@ private slots:
                                   "\r\n"
                                   "[Other]\r\n"
                                   "Key = Value\r\n";
-        writeIni(before);
+        m_ini->Write(before);
         auto option = loadedSettings();
         MessageBoxRecorder boxes;
         TOptionForm form(*option);
@@ -173,7 +151,7 @@ private slots:
             return line.startsWith("PortName=") || line.startsWith("DataBasePath=");
         };
         QList<QByteArray> others;
-        for (const QByteArray& line : fileLines(iniPath()))
+        for (const QByteArray& line : fileLines(m_ini->Path))
             if (!ownLine(line))
                 others << line;
         QList<QByteArray> expected;
@@ -206,7 +184,8 @@ private slots:
     void okWithoutSelectionStoresAnEmptyName()
     {
         QFETCH(QByteArray, portName);
-        writeIni("[DoorlockOption]\r\nPortName=" + portName + "\r\nDataBasePath=D:\\Hotel\\\r\n");
+        m_ini->Write("[DoorlockOption]\r\nPortName=" + portName +
+                     "\r\nDataBasePath=D:\\Hotel\\\r\n");
         auto option = loadedSettings();
         MessageBoxRecorder boxes;
         WhenModalShown([](QWidget* dialog) {
@@ -223,22 +202,20 @@ private slots:
 
     void cancelChangesNothing_data()
     {
-        QTest::addColumn<int>("way");
+        QTest::addColumn<TCancelWay>("way");
         QTest::addColumn<bool>("fileExists");
-        QTest::newRow("cancel button") << 0 << true;
-        QTest::newRow("escape") << 1 << true;
-        QTest::newRow("close box") << 2 << true;
-        QTest::newRow("cancel button, no file") << 0 << false;
-        QTest::newRow("escape, no file") << 1 << false;
-        QTest::newRow("close box, no file") << 2 << false;
+        for (const auto& [name, way] : CancelWays)
+            QTest::newRow(name) << way << true;
+        for (const auto& [name, way] : CancelWays)
+            QTest::addRow("%s, no file", name) << way << false;
     }
     void cancelChangesNothing()
     {
-        QFETCH(int, way);
+        QFETCH(TCancelWay, way);
         QFETCH(bool, fileExists);
         const QByteArray before = "[DoorlockOption]\r\nPortName=com3\r\n";
         if (fileExists)
-            writeIni(before);
+            m_ini->Write(before);
         auto option = loadedSettings();
         const QString portName = option->PortName();
         MessageBoxRecorder boxes;
@@ -246,26 +223,21 @@ private slots:
             auto* form = qobject_cast<TOptionForm*>(dialog);
             QVERIFY(form);
             form->PortNameCmb->setCurrentIndex(6);
-            if (way == 0)
-                QTest::mouseClick(form->CancelBtn, Qt::LeftButton);
-            else if (way == 1)
-                QTest::keyClick(form->PortNameCmb, Qt::Key_Escape);
-            else
-                form->close();
+            CancelDialog(form, way, form->CancelBtn, form->PortNameCmb);
         });
         ShowOptionForm(*option);
         QVERIFY(boxes.Boxes.isEmpty());
         QCOMPARE(option->PortName(), portName);
         if (fileExists)
-            QCOMPARE(fileBytes(iniPath()), before);
+            QCOMPARE(m_ini->Read(), before);
         else
-            QVERIFY(!QFile::exists(iniPath()));
+            QVERIFY(!QFile::exists(m_ini->Path));
     }
 
     void failedSaveShowsTheErrorAndStillCloses()
     {
         // A folder where the file should be: the settings cannot be written.
-        QVERIFY(QDir(m_dir->path()).mkdir(u"Option.ini"_s));
+        QVERIFY(QDir(m_ini->Dir.path()).mkdir(u"Option.ini"_s));
         auto option = loadedSettings();
         MessageBoxRecorder boxes;
         TOptionForm form(*option);
@@ -274,7 +246,7 @@ private slots:
         QTest::mouseClick(form.OKBtn, Qt::LeftButton);
 
         QCOMPARE(boxes.Boxes.size(), 1);
-        QCOMPARE(boxes.Boxes[0].Text, u"Unable to write to "_s + iniPath() + u'.');
+        QCOMPARE(boxes.Boxes[0].Text, u"Unable to write to "_s + m_ini->Path + u'.');
         QCOMPARE(boxes.Boxes[0].Caption, ApplicationTitle());
         QCOMPARE(boxes.Boxes[0].BoxIcon, TMessageBox::Icon::Error);
         QVERIFY(!form.isVisible());

@@ -4,6 +4,7 @@
 #include "DoorlockError.h"
 #include "LogFileUnit.h"
 #include "OptionUnit.h"
+#include "TestFiles.h"
 #include "VeltraKandorDoorlockUnit.h"
 
 #include <QDir>
@@ -28,26 +29,6 @@ constexpr std::int64_t Untouched = 42;
 
 const TDateTime Start = DateTime::EncodeDateTime(2024, 3, 1, 12, 0, 0);
 const TDateTime End = DateTime::EncodeDateTime(2024, 3, 5, 14, 7, 59);
-
-QByteArray Contents(const QString& name)
-{
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<missing>"_ba;
-    return file.readAll();
-}
-
-void Put(const QString& name, const QByteArray& bytes)
-{
-    QFile file(name);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-void EncoderSettings(const QByteArray& lines)
-{
-    Put(u"VeltraQuillon.ini"_s, "[Encoder]\r\n" + lines + "\r\n");
-}
 
 QList<QByteArray> JournalLines()
 {

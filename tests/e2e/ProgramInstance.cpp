@@ -11,18 +11,13 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-
-extern char** environ;
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -54,14 +49,6 @@ TProgramInstance::TProgramInstance()
     }
 }
 
-TProgramInstance::~TProgramInstance()
-{
-    if (m_pid > 0 && Running()) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-    }
-}
-
 void TProgramInstance::WriteFile(const QString& name, const QByteArray& bytes) const
 {
     QFile file(m_dir.filePath(name));
@@ -88,21 +75,12 @@ bool TProgramInstance::Start(int timeoutMs)
     if (!QFile::exists(m_dir.filePath(u"Option.ini"_s)))
         WriteOptions(QString());
 
-    const QByteArray program = QFile::encodeName(m_dir.filePath(u"VeltraKandorDoorlock"_s));
-    const QByteArray dir = QFile::encodeName(m_dir.path());
-    const QByteArray out = QFile::encodeName(m_dir.filePath(u"stdout.txt"_s));
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, dir.constData());
-    posix_spawn_file_actions_addopen(&actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    char* argv[] = {const_cast<char*>(program.constData()), nullptr};
-    const int error = ::posix_spawn(&m_pid, program.constData(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) {
-        m_pid = -1;
+    m_process.SetWorkingDirectory(m_dir.path());
+    m_process.SetOutputFile(m_dir.filePath(u"stdout.txt"_s));
+    QString error;
+    if (!m_process.Start(m_dir.filePath(u"VeltraKandorDoorlock"_s), {}, error)) {
+        qWarning("%s", qPrintable(error));
         return false;
     }
 
@@ -123,36 +101,19 @@ bool TProgramInstance::Start(int timeoutMs)
 
 bool TProgramInstance::Running()
 {
-    if (m_pid <= 0)
-        return false;
-    if (m_status != -1)
-        return false;
-    int status = 0;
-    const pid_t result = ::waitpid(m_pid, &status, WNOHANG);
-    if (result == m_pid) {
-        m_status = status;
-        return false;
-    }
-    return result == 0;
+    return m_process.Pid() > 0 && !m_process.Poll();
 }
 
 int TProgramInstance::WaitForExit(int timeoutMs)
 {
-    const auto start = std::chrono::steady_clock::now();
-    while (Running()) {
-        if (elapsedSince(start) > timeoutMs)
-            return -1;
-        QThread::msleep(10);
-    }
-    if (m_status == -1 || !WIFEXITED(m_status))
+    if (!m_process.WaitForEnd(timeoutMs) || !m_process.ExitedNormally())
         return -1;
-    return WEXITSTATUS(m_status);
+    return m_process.ExitCode();
 }
 
 int TProgramInstance::Terminate(int timeoutMs)
 {
-    if (Running())
-        ::kill(m_pid, SIGTERM);
+    m_process.Signal(SIGTERM);
     return WaitForExit(timeoutMs);
 }
 

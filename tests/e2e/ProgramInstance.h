@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ChildProcess.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
@@ -7,8 +9,8 @@
 #include <sys/types.h>
 
 // The real program, installed from build/bin into a fresh folder and started there (its
-// working directory, so the encoder simulator's files are there too), offscreen. Started with
-// posix_spawn rather than QProcess, which ThreadSanitizer cannot follow. Not thread-safe.
+// working directory, so the encoder simulator's files are there too), offscreen.
+// Not thread-safe.
 class TProgramInstance
 {
 public:
@@ -20,7 +22,6 @@ public:
     };
 
     TProgramInstance();
-    ~TProgramInstance();
     TProgramInstance(const TProgramInstance&) = delete;
     TProgramInstance& operator=(const TProgramInstance&) = delete;
 
@@ -37,7 +38,7 @@ public:
     // timeout or ended).
     bool Start(int timeoutMs = 20000);
     quint16 Port() const { return m_port; }
-    pid_t Pid() const { return m_pid; }
+    pid_t Pid() const { return m_process.Pid(); }
     bool Running();
 
     // One connection: sends the bytes (and the terminator unless told not to), then reads
@@ -56,9 +57,8 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    pid_t m_pid = -1;
+    TChildProcess m_process; // its output goes to stdout.txt
     quint16 m_port = 0;
-    int m_status = -1;
 };
 
 // A free TCP port on the IPv4 wildcard (bound once and released).

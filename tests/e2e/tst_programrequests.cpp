@@ -2,14 +2,12 @@
 // encoder simulator's journal and the rows of Client.db. Three programs serve all the cases,
 // one per group of settings; each case uses rooms of its own.
 
+#include "ClientDbRows.h"
+#include "DoorRequests.h"
 #include "ProgramInstance.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTest>
 
 #include <memory>
@@ -22,45 +20,6 @@ constexpr qint64 MsPerDay = 86400000;
 
 // A stored room time that no rule of the program computes by itself.
 const double StoredTime = 45351.718181818181;
-
-// An IssueCard request with one element per position; values go in as written.
-struct TIssue
-{
-    QString RegisterId = u"R-1001"_s;
-    QString Building = u"00"_s;
-    QString Floor = u"01"_s;
-    QString Room;
-    QString Guest = u"张三"_s;
-    QString CheckInDate = u"2024-03-05"_s;
-    QString CheckInTime = u"14:00:00"_s;
-    QString CheckOutDate = u"2024-03-07"_s;
-    QString CheckOutTime = u"12:00:00"_s;
-    QString Copy = u"0"_s;
-
-    explicit TIssue(QString room) : Room(std::move(room)) {}
-
-    QString RoomKey() const { return Building + Floor + Room; }
-
-    QString Text() const
-    {
-        return u"<DoorRequest type=\"IssueCard\"><RequestID>7</RequestID><RegisterId>"_s +
-               RegisterId + u"</RegisterId><BuildingCode>"_s + Building +
-               u"</BuildingCode><FloorCode>"_s + Floor + u"</FloorCode><RoomNo>"_s + Room +
-               u"</RoomNo><GuestName>"_s + Guest + u"</GuestName><CheckInDate>"_s + CheckInDate +
-               u"</CheckInDate><CheckInTime>"_s + CheckInTime + u"</CheckInTime><CheckOutDate>"_s +
-               CheckOutDate + u"</CheckOutDate><CheckOutTime>"_s + CheckOutTime +
-               u"</CheckOutTime><IsCopy>"_s + Copy + u"</IsCopy></DoorRequest>"_s;
-    }
-    QByteArray Bytes() const { return Text().toUtf8(); }
-};
-
-QByteArray Response(const QString& code, const QString& message, const QString& cardNo)
-{
-    return (u"<DoorResponse><RequestID></RequestID><ResultCode>"_s + code +
-            u"</ResultCode><ResultMessage>"_s + message + u"</ResultMessage><CardNo>"_s + cardNo +
-            u"</CardNo></DoorResponse>"_s)
-        .toUtf8();
-}
 
 QString Exact(double value)
 {
@@ -107,66 +66,12 @@ QStringList LogEntries(const TProgramInstance& program)
 QList<QVariantList> Rows(const TProgramInstance& program, const QString& sql,
                          const QVariantList& values = {})
 {
-    static int connections = 0;
-    const QString name = u"tst_programrequests-"_s + QString::number(++connections);
-    QList<QVariantList> result;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, name);
-        db.setDatabaseName(program.FilePath(u"Client.db"_s));
-        if (db.open()) {
-            QSqlQuery query(db);
-            query.prepare(sql);
-            for (const QVariant& value : values)
-                query.addBindValue(value);
-            if (!query.exec())
-                qWarning() << "test statement failed:" << query.lastError().text();
-            while (query.next()) {
-                QVariantList row;
-                for (int i = 0; i < query.record().count(); ++i)
-                    row << query.value(i);
-                result << row;
-            }
-        }
-    }
-    QSqlDatabase::removeDatabase(name);
-    return result;
+    return ClientDbRows(program.FilePath(u"Client.db"_s), sql, values);
 }
 
-struct TRecord
+QList<TIssueRecord> Records(const TProgramInstance& program)
 {
-    QString RegisterId;
-    QString CardNo;
-    QString RoomNo;
-    int CardType = 0;
-    double LastCheckInTime = 0;
-    double CheckInTime = 0;
-    double CheckOutTime = 0;
-    bool IsCopy = false;
-    QString GuestName;
-    double OpratingTime = 0;
-};
-
-QList<TRecord> Records(const TProgramInstance& program)
-{
-    QList<TRecord> result;
-    for (const QVariantList& row :
-         Rows(program, u"select RegisterId, CardNo, RoomNo, CardType, LastCheckInTime, "
-                       u"CheckInTime, CheckOutTime, IsCopy, GuestName, OpratingTime "
-                       u"from T_IssueCardRecord order by rowid"_s)) {
-        TRecord record;
-        record.RegisterId = row.at(0).toString();
-        record.CardNo = row.at(1).toString();
-        record.RoomNo = row.at(2).toString();
-        record.CardType = row.at(3).toInt();
-        record.LastCheckInTime = row.at(4).toDouble();
-        record.CheckInTime = row.at(5).toDouble();
-        record.CheckOutTime = row.at(6).toDouble();
-        record.IsCopy = row.at(7).toInt() != 0;
-        record.GuestName = row.at(8).toString();
-        record.OpratingTime = row.at(9).toDouble();
-        result << record;
-    }
-    return result;
+    return IssueRecords(program.FilePath(u"Client.db"_s));
 }
 
 QStringList RoomTimes(const TProgramInstance& program, const QString& roomKey)
@@ -185,7 +90,7 @@ struct TExchange
     TProgramInstance::TAnswer Answer;
     QStringList Log;     // the entries it added
     QStringList Journal; // the encoder calls it made
-    QList<TRecord> Records;
+    QList<TIssueRecord> Records;
     qint64 BeforeMs = 0; // wall clock just before and after
     qint64 AfterMs = 0;
 };
@@ -277,11 +182,11 @@ void TestProgramRequests::cleanupTestCase()
 void TestProgramRequests::issueReadBackErase()
 {
     const TProgramInstance& program = *m_plain;
-    const TIssue issue(u"0301"_s);
+    const TIssueRequest issue(u"0301"_s);
 
     const TExchange issued = Exchange(program, issue.Bytes());
     QVERIFY(issued.Answer.Answered);
-    QCOMPARE(issued.Answer.Body, Response(u"200"_s, u"发卡成功"_s, u"2024030712000301"_s));
+    QCOMPARE(issued.Answer.Body, DoorResponse(u"200"_s, u"发卡成功"_s, u"2024030712000301"_s));
     QCOMPARE(issued.Log, QStringList({u"收到消息: \r\n"_s + issue.Text(), u"执行操作->"_s,
                                       u"发卡成功,卡号为:2024030712000301"_s,
                                       u"房间(0301)发卡成功"_s, u"完成一次操作"_s}));
@@ -292,7 +197,7 @@ void TestProgramRequests::issueReadBackErase()
     const QByteArray readRequest = "<DoorRequest type=\"ReadCard\"></DoorRequest>";
     const TExchange read = Exchange(program, readRequest);
     QVERIFY(read.Answer.Answered);
-    QCOMPARE(read.Answer.Body, Response(u"200"_s, u"读卡成功"_s, u"2024030712000301"_s));
+    QCOMPARE(read.Answer.Body, DoorResponse(u"200"_s, u"读卡成功"_s, u"2024030712000301"_s));
     QCOMPARE(read.Log.size(), 7);
     QVERIFY(read.Log.at(2).startsWith(u"Data="_s)); // the line of an earlier read, if any
     QCOMPARE(
@@ -303,13 +208,13 @@ void TestProgramRequests::issueReadBackErase()
 
     const TExchange erased = Exchange(program, "<DoorRequest type=\"EraseCard\"/>");
     QVERIFY(erased.Answer.Answered);
-    QCOMPARE(erased.Answer.Body, Response(u"200"_s, u"注销卡成功 "_s, u"0"_s));
+    QCOMPARE(erased.Answer.Body, DoorResponse(u"200"_s, u"注销卡成功 "_s, u"0"_s));
     QCOMPARE(erased.Log.mid(1),
              QStringList({u"执行操作->"_s, u"注销成功"_s, u"注销卡成功"_s, u"完成一次操作"_s}));
     QCOMPARE(erased.Journal, QStringList{u"L_Card|1|1"_s});
 
     const TExchange blank = Exchange(program, readRequest);
-    QCOMPARE(blank.Answer.Body, Response(u"500"_s, u"读卡失败"_s, u"0"_s));
+    QCOMPARE(blank.Answer.Body, DoorResponse(u"500"_s, u"读卡失败"_s, u"0"_s));
     QCOMPARE(blank.Log.mid(2), QStringList({u"Data=0301+1+2024-03-07 12:00:00"_s,
                                             u"读卡失败0301+1+2024-03-07 12:00:00"_s, u"读卡失败"_s,
                                             u"完成一次操作"_s}));
@@ -336,11 +241,12 @@ void TestProgramRequests::typeVariants()
     QFETCH(bool, served);
 
     const TProgramInstance& program = *m_plain;
-    const QString request = TIssue(room).Text().replace(u"type=\"IssueCard\""_s, attribute);
+    const QString request = TIssueRequest(room).Text().replace(u"type=\"IssueCard\""_s, attribute);
     const TExchange exchange = Exchange(program, request.toUtf8());
     QCOMPARE(exchange.Answer.Answered, served);
     if (served) {
-        QCOMPARE(exchange.Answer.Body, Response(u"200"_s, u"发卡成功"_s, u"202403071200"_s + room));
+        QCOMPARE(exchange.Answer.Body,
+                 DoorResponse(u"200"_s, u"发卡成功"_s, u"202403071200"_s + room));
         QCOMPARE(exchange.Journal, QStringList{WCard(room, u"202403071200"_s, u"1"_s)});
         QCOMPARE(exchange.Records.size(), 1);
     } else {
@@ -361,7 +267,7 @@ void TestProgramRequests::requestForms_data()
     QTest::addColumn<QString>("guest");
     QTest::addColumn<bool>("isCopy");
 
-    const TIssue base(u"0401"_s);
+    const TIssueRequest base(u"0401"_s);
     QTest::newRow("one line") << base.Text() << u"0401"_s << u"R-1001"_s << u"张三"_s << false;
 
     QTest::newRow("laid out with indentation") << u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
@@ -382,20 +288,20 @@ void TestProgramRequests::requestForms_data()
 
     // The comment takes position 10; the element after it is no longer read.
     QTest::newRow("comment shifts the copy flag")
-        << TIssue(u"0403"_s).Text().replace(u"<IsCopy>"_s, u"<!--1--><IsCopy>"_s) << u"0403"_s
-        << u"R-1001"_s << u"张三"_s << true;
+        << TIssueRequest(u"0403"_s).Text().replace(u"<IsCopy>"_s, u"<!--1--><IsCopy>"_s)
+        << u"0403"_s << u"R-1001"_s << u"张三"_s << true;
 
     QTest::newRow("comment as the room number")
-        << TIssue(u"XXXX"_s).Text().replace(u"<RoomNo>XXXX</RoomNo>"_s, u"<!--0404-->"_s)
+        << TIssueRequest(u"XXXX"_s).Text().replace(u"<RoomNo>XXXX</RoomNo>"_s, u"<!--0404-->"_s)
         << u"0404"_s << u"R-1001"_s << u"张三"_s << false;
 
-    TIssue cdata(u"0405"_s);
+    TIssueRequest cdata(u"0405"_s);
     cdata.Guest = u"王<![CDATA[not part of the text]]>五"_s;
     QTest::newRow("CDATA") << cdata.Text().replace(u"<RegisterId>R-1001</RegisterId>"_s,
                                                    u"<![CDATA[R<7>]]>"_s)
                            << u"0405"_s << u"R<7>"_s << u"王"_s << false;
 
-    TIssue references(u"0406"_s);
+    TIssueRequest references(u"0406"_s);
     references.RegisterId = u"A&amp;B&#65;"_s;
     references.Guest = u"&lt;王&#x4E2D;&gt; &nbsp;"_s;
     QTest::newRow("references") << references.Text() << u"0406"_s << u"A&BA"_s << u"<王中> &nbsp;"_s
@@ -408,10 +314,10 @@ void TestProgramRequests::requestForms_data()
         << u"0407"_s << u"R-1001"_s << u"张三"_s << false;
 
     QTest::newRow("processing instruction at position 0")
-        << TIssue(u"0408"_s).Text().replace(u"<RequestID>7</RequestID>"_s, u"<?pms v2?>"_s)
+        << TIssueRequest(u"0408"_s).Text().replace(u"<RequestID>7</RequestID>"_s, u"<?pms v2?>"_s)
         << u"0408"_s << u"R-1001"_s << u"张三"_s << false;
 
-    TIssue beyond(u"0409"_s);
+    TIssueRequest beyond(u"0409"_s);
     beyond.Guest = u"王\U0001F600"_s;
     QTest::newRow("character beyond U+FFFF")
         << beyond.Text() << u"0409"_s << u"R-1001"_s << u"王\U0001F600"_s << false;
@@ -427,13 +333,13 @@ void TestProgramRequests::requestForms()
 
     const TExchange exchange = Exchange(*m_plain, request.toUtf8());
     QVERIFY(exchange.Answer.Answered);
-    QCOMPARE(exchange.Answer.Body, Response(u"200"_s, u"发卡成功"_s, u"202403071200"_s + room));
+    QCOMPARE(exchange.Answer.Body, DoorResponse(u"200"_s, u"发卡成功"_s, u"202403071200"_s + room));
     QCOMPARE(exchange.Journal,
              QStringList{WCard(room, u"202403071200"_s, isCopy ? u"0"_s : u"1"_s)});
     QCOMPARE(exchange.Log.size(), 5);
     QCOMPARE(exchange.Log.at(3), u"房间("_s + room + u")发卡成功"_s);
     QCOMPARE(exchange.Records.size(), 1);
-    const TRecord& record = exchange.Records.at(0);
+    const TIssueRecord& record = exchange.Records.at(0);
     QCOMPARE(record.RegisterId, registerId);
     QCOMPARE(record.RoomNo, u"0001"_s + room);
     QCOMPARE(record.GuestName, guest);
@@ -442,10 +348,10 @@ void TestProgramRequests::requestForms()
 
 void TestProgramRequests::blanksAroundRoomNumber()
 {
-    const TIssue issue(u" 0101 "_s);
+    const TIssueRequest issue(u" 0101 "_s);
     const TExchange exchange = Exchange(*m_plain, issue.Bytes());
     QVERIFY(exchange.Answer.Answered);
-    QCOMPARE(exchange.Answer.Body, Response(u"500"_s, u"发卡失败"_s, u"0"_s));
+    QCOMPARE(exchange.Answer.Body, DoorResponse(u"500"_s, u"发卡失败"_s, u"0"_s));
     QVERIFY(exchange.Journal.isEmpty());
     QCOMPARE(exchange.Log.mid(1),
              QStringList({u"执行操作->"_s, u"发卡失败,房号无法构成卡号: 0101 "_s,
@@ -477,7 +383,7 @@ void TestProgramRequests::copyFlag()
     QFETCH(QString, flag);
     QFETCH(QString, kind);
 
-    TIssue issue(u"0501"_s);
+    TIssueRequest issue(u"0501"_s);
     issue.Copy = flag;
     const TExchange exchange = Exchange(*m_plain, issue.Bytes());
     QVERIFY(exchange.Answer.Answered);
@@ -498,14 +404,14 @@ void TestProgramRequests::failedWriteIsRecorded()
     QFETCH(bool, roomStore);
 
     TProgramInstance& program = roomStore ? *m_roomStore : *m_plain;
-    TIssue issue(roomStore ? u"0602"_s : u"0601"_s);
+    TIssueRequest issue(roomStore ? u"0602"_s : u"0601"_s);
     issue.Building = u"B"_s;
     program.WriteFile(u"VeltraQuillon.ini"_s, "[Encoder]\r\nResult=0\r\n");
     const TExchange exchange = Exchange(program, issue.Bytes());
     QFile::remove(program.FilePath(u"VeltraQuillon.ini"_s));
 
     QVERIFY(exchange.Answer.Answered);
-    QCOMPARE(exchange.Answer.Body, Response(u"500"_s, u"发卡失败"_s, u"0"_s));
+    QCOMPARE(exchange.Answer.Body, DoorResponse(u"500"_s, u"发卡失败"_s, u"0"_s));
     const QString end = roomStore ? u"202403071230"_s : u"202403071200"_s;
     QCOMPARE(exchange.Journal, QStringList{WCard(issue.Room, end, u"1"_s, u"0"_s)});
     QCOMPARE(
@@ -520,7 +426,7 @@ void TestProgramRequests::failedWriteIsRecorded()
 
 void TestProgramRequests::fewerThanElevenPositions()
 {
-    TIssue issue(u"0701"_s);
+    TIssueRequest issue(u"0701"_s);
     issue.Copy = u"1"_s; // a copy card for a room without a time would add the room
     const QString request = issue.Text().remove(u"<RequestID>7</RequestID>"_s);
     const TExchange exchange = Exchange(*m_roomStore, request.toUtf8());
@@ -544,10 +450,10 @@ void TestProgramRequests::emptyRequest()
 
 void TestProgramRequests::byteOrderMark()
 {
-    const TIssue issue(u"0801"_s);
+    const TIssueRequest issue(u"0801"_s);
     const TExchange exchange = Exchange(*m_plain, "\xEF\xBB\xBF" + issue.Bytes());
     QVERIFY(exchange.Answer.Answered);
-    QCOMPARE(exchange.Answer.Body, Response(u"200"_s, u"发卡成功"_s, u"2024030712000801"_s));
+    QCOMPARE(exchange.Answer.Body, DoorResponse(u"200"_s, u"发卡成功"_s, u"2024030712000801"_s));
     QCOMPARE(exchange.Journal, QStringList{WCard(u"0801"_s, u"202403071200"_s, u"1"_s)});
     QCOMPARE(exchange.Records.size(), 1);
     QCOMPARE(exchange.Records.at(0).RoomNo, u"00010801"_s);
@@ -613,7 +519,7 @@ void TestProgramRequests::cardStartTime()
     QFETCH(RoomAfter, roomAfter);
 
     TProgramInstance& program = instance(roomStore);
-    TIssue issue(room);
+    TIssueRequest issue(room);
     issue.Copy = isCopy ? u"1"_s : u"0"_s;
     if (seeded)
         Rows(program, u"insert into T_Room(RoomNo, LastCheckInTime) values(?, ?)"_s,
@@ -626,7 +532,7 @@ void TestProgramRequests::cardStartTime()
     QVERIFY(exchange.Answer.Answered);
     QCOMPARE(exchange.Answer.Body.contains("<ResultCode>200</ResultCode>"), !writeFails);
     QCOMPARE(exchange.Records.size(), 1);
-    const TRecord& record = exchange.Records.at(0);
+    const TIssueRecord& record = exchange.Records.at(0);
     // The stay: check-in 15 minutes early, check-out 30 minutes late.
     QCOMPARE(DayCountText(record.CheckInTime), u"2024-03-05 13:45:00.000"_s);
     QCOMPARE(DayCountText(record.CheckOutTime), u"2024-03-07 12:30:00.000"_s);
@@ -668,11 +574,11 @@ void TestProgramRequests::cardStartTime()
 
 void TestProgramRequests::delayMinutes2OnCardEnd()
 {
-    TIssue issue(u"1001"_s);
+    TIssueRequest issue(u"1001"_s);
     issue.CheckOutDate = u"2024-03-05"_s;
     issue.CheckOutTime = u"12:00:00"_s;
     const TExchange exchange = Exchange(*m_delays, issue.Bytes());
-    QCOMPARE(exchange.Answer.Body, Response(u"200"_s, u"发卡成功"_s, u"2024030512301001"_s));
+    QCOMPARE(exchange.Answer.Body, DoorResponse(u"200"_s, u"发卡成功"_s, u"2024030512301001"_s));
     QCOMPARE(exchange.Journal, QStringList{WCard(u"1001"_s, u"202403051230"_s, u"1"_s)});
     QCOMPARE(DayCountText(exchange.Records.value(0).CheckOutTime), u"2024-03-05 12:30:00.000"_s);
 }

@@ -644,15 +644,14 @@ void tst_DoorlockRecordManager::killedWriter()
         child.Start(QCoreApplication::applicationDirPath() + u"/tst_records_writer"_s, args, error),
         qPrintable(error));
 
-    QByteArray output;
-    while (output.count('\n') < reportedBeforeKill) {
-        if (!child.Read(output, 60000))
-            QFAIL("the writer stopped writing");
+    while (child.Out().count('\n') < reportedBeforeKill) {
+        QVERIFY2(child.WaitForOutput(60000), qPrintable(u"the writer stopped writing: "_s +
+                                                        QString::fromLocal8Bit(child.Err())));
     }
-    child.Kill(output); // SIGKILL: no clean-up of any kind
+    child.Kill(); // SIGKILL: no clean-up of any kind
 
     // Every record reported as written is there, in a sound database.
-    const QList<QByteArray> lines = output.split('\n');
+    const QList<QByteArray> lines = child.Out().split('\n');
     qlonglong reported = 0;
     for (const QByteArray& line : lines) {
         if (line.isEmpty())

@@ -2,24 +2,23 @@
 // real record store on a copy of Client.db, a real log and settings file, and a clock that
 // stands still, so every card time is known to the bit.
 
+#include "ClientDbRows.h"
 #include "ConnectionUnit.h"
 #include "DatabaseSettingsUnit.h"
 #include "DateTimeUnit.h"
+#include "DoorRequests.h"
 #include "DoorlockError.h"
 #include "DoorlockMessageHandlerUnit.h"
 #include "DoorlockRecordManagerUnit.h"
 #include "LogFileUnit.h"
 #include "OptionUnit.h"
 #include "SysOptionUnit.h"
+#include "TestFiles.h"
 #include "VeltraKandorDoorlockUnit.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
@@ -68,55 +67,21 @@ QString Stamp(TDateTime value)
     return DateTime::FormatDateTime(u"yyyy-mm-dd hh:nn:ss.zzz", value);
 }
 
-QByteArray Answer(const QString& text)
+QByteArray Answer(const QString& code, const QString& message, const QString& cardNo)
 {
-    return text.toUtf8() + '\0';
+    return DoorResponse(code, message, cardNo) + '\0';
 }
 
-// An IssueCard request with one element per position; values go in as written.
-struct TIssue
+// The rooms of these cases are in building A.
+struct TIssue : TIssueRequest
 {
-    QString RegisterId = u"R-1001"_s;
-    QString Building = u"A"_s;
-    QString Floor = u"01"_s;
-    QString Room = u"0101"_s;
-    QString Guest = u"张三"_s;
-    QString CheckInDate = u"2024-03-05"_s;
-    QString CheckInTime = u"14:00:00"_s;
-    QString CheckOutDate = u"2024-03-07"_s;
-    QString CheckOutTime = u"12:00:00"_s;
-    QString Copy = u"0"_s;
-
-    QString RoomKey() const { return Building + Floor + Room; }
-
-    QString Text() const
-    {
-        return u"<DoorRequest type=\"IssueCard\"><RequestID>7</RequestID><RegisterId>"_s +
-               RegisterId + u"</RegisterId><BuildingCode>"_s + Building +
-               u"</BuildingCode><FloorCode>"_s + Floor + u"</FloorCode><RoomNo>"_s + Room +
-               u"</RoomNo><GuestName>"_s + Guest + u"</GuestName><CheckInDate>"_s + CheckInDate +
-               u"</CheckInDate><CheckInTime>"_s + CheckInTime + u"</CheckInTime><CheckOutDate>"_s +
-               CheckOutDate + u"</CheckOutDate><CheckOutTime>"_s + CheckOutTime +
-               u"</CheckOutTime><IsCopy>"_s + Copy + u"</IsCopy></DoorRequest>"_s;
-    }
+    TIssue() { Building = u"A"_s; }
 };
 
 TIssue CopyOf(TIssue issue)
 {
     issue.Copy = u"1"_s;
     return issue;
-}
-
-void Put(const QString& name, const QByteArray& bytes)
-{
-    QFile file(name);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-void EncoderSettings(const QByteArray& lines)
-{
-    Put(u"VeltraQuillon.ini"_s, "[Encoder]\r\n" + lines + "\r\n");
 }
 
 QStringList Journal()
@@ -139,20 +104,6 @@ struct TServed
 {
     bool Threw = false;
     QByteArray Output;
-};
-
-struct TRecord
-{
-    QString RegisterId;
-    QString CardNo;
-    QString RoomNo;
-    int CardType = 0;
-    TDateTime LastCheckInTime = 0;
-    TDateTime CheckInTime = 0;
-    TDateTime CheckOutTime = 0;
-    bool IsCopy = false;
-    QString GuestName;
-    TDateTime OpratingTime = 0;
 };
 
 } // namespace
@@ -202,7 +153,7 @@ private:
     QList<QVariantList> rows(const QString& sql, const QVariantList& values = {});
     void seedRoom(const QString& roomKey, TDateTime time);
     QList<TDateTime> roomTimes(const QString& roomKey);
-    QList<TRecord> records();
+    QList<TIssueRecord> records();
 
     TFixedClock m_clock;
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -213,7 +164,6 @@ private:
     std::unique_ptr<TDoorlockRecordManager> m_store;
     std::unique_ptr<TVeltraKandorDoorlock> m_lock;
     TProgramObjects m_objects;
-    int m_connections = 0;
 };
 
 void tst_DoorlockMessageHandler::initTestCase()
@@ -306,31 +256,7 @@ QStringList tst_DoorlockMessageHandler::logEntries() const
 
 QList<QVariantList> tst_DoorlockMessageHandler::rows(const QString& sql, const QVariantList& values)
 {
-    QList<QVariantList> result;
-    // Opening a missing file would create it.
-    if (!QFile::exists(dbPath()))
-        return result;
-    const QString name = u"tst_DoorlockMessageHandler-"_s + QString::number(++m_connections);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, name);
-        db.setDatabaseName(dbPath());
-        if (db.open()) {
-            QSqlQuery query(db);
-            query.prepare(sql);
-            for (const QVariant& value : values)
-                query.addBindValue(value);
-            if (!query.exec())
-                qWarning() << "test statement failed:" << query.lastError().text();
-            while (query.next()) {
-                QVariantList row;
-                for (int i = 0; i < query.record().count(); ++i)
-                    row << query.value(i);
-                result << row;
-            }
-        }
-    }
-    QSqlDatabase::removeDatabase(name);
-    return result;
+    return ClientDbRows(dbPath(), sql, values);
 }
 
 void tst_DoorlockMessageHandler::seedRoom(const QString& roomKey, TDateTime time)
@@ -347,27 +273,9 @@ QList<TDateTime> tst_DoorlockMessageHandler::roomTimes(const QString& roomKey)
     return times;
 }
 
-QList<TRecord> tst_DoorlockMessageHandler::records()
+QList<TIssueRecord> tst_DoorlockMessageHandler::records()
 {
-    QList<TRecord> result;
-    for (const QVariantList& row :
-         rows(u"select RegisterId, CardNo, RoomNo, CardType, LastCheckInTime, CheckInTime, "
-              u"CheckOutTime, IsCopy, GuestName, OpratingTime from T_IssueCardRecord "
-              u"order by rowid"_s)) {
-        TRecord record;
-        record.RegisterId = row.at(0).toString();
-        record.CardNo = row.at(1).toString();
-        record.RoomNo = row.at(2).toString();
-        record.CardType = row.at(3).toInt();
-        record.LastCheckInTime = row.at(4).toDouble();
-        record.CheckInTime = row.at(5).toDouble();
-        record.CheckOutTime = row.at(6).toDouble();
-        record.IsCopy = row.at(7).toInt() != 0;
-        record.GuestName = row.at(8).toString();
-        record.OpratingTime = row.at(9).toDouble();
-        result << record;
-    }
-    return result;
+    return IssueRecords(dbPath());
 }
 
 void tst_DoorlockMessageHandler::results_data()
@@ -387,53 +295,35 @@ void tst_DoorlockMessageHandler::results_data()
 
     QTest::newRow("issue written")
         << QByteArray() << QByteArray() << QByteArray() << issue
-        << Answer(u"<DoorResponse><RequestID></RequestID><ResultCode>200</ResultCode>"
-                  u"<ResultMessage>发卡成功</ResultMessage><CardNo>2024030712000101</CardNo>"
-                  u"</DoorResponse>"_s)
+        << Answer(u"200"_s, u"发卡成功"_s, u"2024030712000101"_s)
         << QStringList{u"发卡成功,卡号为:2024030712000101"_s, u"房间(0101)发卡成功"_s};
     QTest::newRow("issue written, room stored")
         << "UseNativeDoorlockDb=1\r\nSaveDoorlockRecord=1"_ba << QByteArray() << QByteArray()
-        << issue
-        << Answer(u"<DoorResponse><RequestID></RequestID><ResultCode>200</ResultCode>"
-                  u"<ResultMessage>发卡成功</ResultMessage><CardNo>2024030712000101</CardNo>"
-                  u"</DoorResponse>"_s)
+        << issue << Answer(u"200"_s, u"发卡成功"_s, u"2024030712000101"_s)
         << QStringList{u"发卡成功,卡号为:2024030712000101"_s, u"新建房间A010101"_s,
                        u"房间(0101)发卡成功"_s};
     QTest::newRow("issue not written, encoder fails")
         << QByteArray() << "Result=0"_ba << QByteArray() << issue
-        << Answer(u"<DoorResponse><RequestID></RequestID><ResultCode>500</ResultCode>"
-                  u"<ResultMessage>发卡失败</ResultMessage><CardNo>0</CardNo></DoorResponse>"_s)
+        << Answer(u"500"_s, u"发卡失败"_s, u"0"_s)
         << QStringList{u"发卡失败0"_s, u"房间(0101)发卡失败"_s};
     QTest::newRow("issue not written, no card")
         << QByteArray() << "CardPresent=0"_ba << QByteArray() << issue
-        << Answer(u"<DoorResponse><RequestID></RequestID><ResultCode>500</ResultCode>"
-                  u"<ResultMessage>发卡失败</ResultMessage><CardNo>0</CardNo></DoorResponse>"_s)
+        << Answer(u"500"_s, u"发卡失败"_s, u"0"_s)
         << QStringList{u"发卡失败-2"_s, u"房间(0101)发卡失败"_s};
-    QTest::newRow("read")
-        << QByteArray() << QByteArray() << card << read
-        << Answer(u"<DoorResponse><RequestID></RequestID><ResultCode>200</ResultCode>"
-                  u"<ResultMessage>读卡成功</ResultMessage><CardNo>2024030712000101</CardNo>"
-                  u"</DoorResponse>"_s)
-        << QStringList{u"Data="_s, u"Data=0101+1+2024-03-07 12:00:00"_s,
-                       u"读卡成功,卡号为:2024030712000101"_s,
-                       u"读卡成功\uFF0C卡号为\uFF1A2024030712000101"_s};
-    QTest::newRow("not read, blank card")
-        << QByteArray() << QByteArray() << QByteArray() << read
-        << Answer(u"<DoorResponse><RequestID></RequestID><ResultCode>500</ResultCode>"
-                  u"<ResultMessage>读卡失败</ResultMessage><CardNo>0</CardNo></DoorResponse>"_s)
-        << QStringList{u"Data="_s, u"读卡失败"_s, u"读卡失败"_s};
-    QTest::newRow("erased")
-        << QByteArray() << QByteArray() << card << erase
-        << Answer(u"<DoorResponse><RequestID></RequestID><ResultCode>200</ResultCode>"
-                  u"<ResultMessage>注销卡成功 </ResultMessage><CardNo>0</CardNo>"
-                  u"</DoorResponse>"_s)
-        << QStringList{u"注销成功"_s, u"注销卡成功"_s};
-    QTest::newRow("not erased")
-        << QByteArray() << "CardPresent=0"_ba << card << erase
-        << Answer(u"<DoorResponse><RequestID></RequestID><ResultCode>500</ResultCode>"
-                  u"<ResultMessage>注销卡失败 </ResultMessage><CardNo>0</CardNo>"
-                  u"</DoorResponse>"_s)
-        << QStringList{u"注销失败"_s, u"注销卡失败"_s};
+    QTest::newRow("read") << QByteArray() << QByteArray() << card << read
+                          << Answer(u"200"_s, u"读卡成功"_s, u"2024030712000101"_s)
+                          << QStringList{u"Data="_s, u"Data=0101+1+2024-03-07 12:00:00"_s,
+                                         u"读卡成功,卡号为:2024030712000101"_s,
+                                         u"读卡成功\uFF0C卡号为\uFF1A2024030712000101"_s};
+    QTest::newRow("not read, blank card") << QByteArray() << QByteArray() << QByteArray() << read
+                                          << Answer(u"500"_s, u"读卡失败"_s, u"0"_s)
+                                          << QStringList{u"Data="_s, u"读卡失败"_s, u"读卡失败"_s};
+    QTest::newRow("erased") << QByteArray() << QByteArray() << card << erase
+                            << Answer(u"200"_s, u"注销卡成功 "_s, u"0"_s)
+                            << QStringList{u"注销成功"_s, u"注销卡成功"_s};
+    QTest::newRow("not erased") << QByteArray() << "CardPresent=0"_ba << card << erase
+                                << Answer(u"500"_s, u"注销卡失败 "_s, u"0"_s)
+                                << QStringList{u"注销失败"_s, u"注销卡失败"_s};
 }
 
 void tst_DoorlockMessageHandler::results()
@@ -587,7 +477,7 @@ void tst_DoorlockMessageHandler::cardStartTime()
         expected = DateTime::AddMinutes(RequestedCheckIn, -15);
     else if (rule == StartRule::NowMinusDelay)
         expected = DateTime::AddMinutes(FixedNow, -15);
-    const QList<TRecord> written = records();
+    const QList<TIssueRecord> written = records();
     QCOMPARE(written.size(), 1);
     QCOMPARE(Exact(written.at(0).LastCheckInTime), Exact(expected));
     if (rule != StartRule::Stored)
@@ -650,10 +540,7 @@ void tst_DoorlockMessageHandler::delayMinutes2OnCardEnd()
     issue.CheckOutDate = u"2024-03-05"_s;
     issue.CheckOutTime = u"12:00:00"_s;
     const TServed served = serve(issue.Text());
-    QCOMPARE(served.Output,
-             Answer(u"<DoorResponse><RequestID></RequestID><ResultCode>200</ResultCode>"
-                    u"<ResultMessage>发卡成功</ResultMessage><CardNo>2024030512300101</CardNo>"
-                    u"</DoorResponse>"_s));
+    QCOMPARE(served.Output, Answer(u"200"_s, u"发卡成功"_s, u"2024030512300101"_s));
     QCOMPARE(Journal(), QStringList{u"W_Card|1|0101|000000000000|202403051230|1|1|0|7319|1|1"_s});
     QCOMPARE(Stamp(records().value(0).CheckOutTime), u"2024-03-05 12:30:00.000"_s);
 }
@@ -699,9 +586,9 @@ void tst_DoorlockMessageHandler::issueRecord()
     const TServed served = serve(issue.Text());
     QVERIFY(served.Output.contains(QByteArray("<CardNo>" + cardNo.toUtf8() + "</CardNo>")));
 
-    const QList<TRecord> written = records();
+    const QList<TIssueRecord> written = records();
     QCOMPARE(written.size(), 1);
-    const TRecord& record = written.at(0);
+    const TIssueRecord& record = written.at(0);
     QCOMPARE(record.RegisterId, u"R-2024-0042"_s);
     QCOMPARE(record.CardNo, cardNo);
     QCOMPARE(record.RoomNo, u"B2030101"_s);
@@ -839,14 +726,12 @@ void tst_DoorlockMessageHandler::roomThatCannotFormCardNumber()
     issue.Room = room;
     const TServed served = serve(issue.Text());
     QVERIFY(!served.Threw);
-    QCOMPARE(served.Output,
-             Answer(u"<DoorResponse><RequestID></RequestID><ResultCode>500</ResultCode>"
-                    u"<ResultMessage>发卡失败</ResultMessage><CardNo>0</CardNo></DoorResponse>"_s));
+    QCOMPARE(served.Output, Answer(u"500"_s, u"发卡失败"_s, u"0"_s));
     QVERIFY(Journal().isEmpty());
     QCOMPARE(logEntries().mid(2),
              QStringList({u"发卡失败,房号无法构成卡号:"_s + room,
                           u"房间("_s + room + u")发卡失败"_s, u"完成一次操作"_s}));
-    const QList<TRecord> written = records();
+    const QList<TIssueRecord> written = records();
     QCOMPARE(written.size(), 1);
     QCOMPARE(written.at(0).CardNo, u"0"_s);
     QCOMPARE(written.at(0).RoomNo, u"A01"_s + room);
@@ -892,7 +777,7 @@ void tst_DoorlockMessageHandler::byteOrderMark()
     const QStringList journal = Journal();
     QCOMPARE(journal.size(), 2);
     QCOMPARE(journal.at(1), journal.at(0));
-    const QList<TRecord> written = records();
+    const QList<TIssueRecord> written = records();
     QCOMPARE(written.size(), 2);
     QCOMPARE(written.at(1).RoomNo, written.at(0).RoomNo);
     QCOMPARE(written.at(1).GuestName, written.at(0).GuestName);
@@ -940,13 +825,14 @@ void tst_DoorlockMessageHandler::concurrentRequestsForOneRoom()
 
     // Replayed in the order the records were made, each copy card starts at the room's time
     // as the card steps before it left it.
-    QList<TRecord> written = records();
+    QList<TIssueRecord> written = records();
     QCOMPARE(written.size(), 8);
-    std::sort(written.begin(), written.end(),
-              [](const TRecord& a, const TRecord& b) { return a.OpratingTime < b.OpratingTime; });
+    std::sort(written.begin(), written.end(), [](const TIssueRecord& a, const TIssueRecord& b) {
+        return a.OpratingTime < b.OpratingTime;
+    });
     bool roomKnown = false;
     TDateTime roomTime = 0;
-    for (const TRecord& record : written) {
+    for (const TIssueRecord& record : written) {
         if (record.IsCopy && roomKnown)
             QCOMPARE(Exact(record.LastCheckInTime), Exact(roomTime));
         roomTime = record.LastCheckInTime;

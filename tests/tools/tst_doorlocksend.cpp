@@ -1,9 +1,9 @@
+#include "ChildProcess.h"
 #include "DoorAnswerUnit.h"
 #include "DoorRequestTextUnit.h"
 #include "DoorlockError.h"
 #include "RequestDocumentUnit.h"
 #include "SendCommandLineUnit.h"
-#include "SpawnedProcess.h"
 
 #include <QFile>
 #include <QTcpServer>
@@ -81,10 +81,11 @@ struct TRun
 // keeps serving meanwhile. Check QTest::currentTestFailed() after the call.
 void RunSend(const QStringList& arguments, TRun& run, const QByteArray& input = {})
 {
-    TSpawnedProcess process;
+    TChildProcess process;
+    process.SetInput(input);
     QString error;
     QVERIFY2(process.Start(qEnvironmentVariable("DOORLOCK_BIN_DIR") + u"/doorlock-send"_s,
-                           arguments, input, error),
+                           arguments, error),
              qPrintable(error));
     QTRY_VERIFY_WITH_TIMEOUT(process.Poll(), 120000);
     QVERIFY(process.ExitedNormally());
