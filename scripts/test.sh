@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test through CTest.
-#   scripts/test.sh                      normal build in build/
+#   scripts/test.sh                      normal build in build/, then a short run of each fuzz
+#                                        target (clang, ASan+UBSan, build-fuzz/; seconds per
+#                                        target from DOORLOCK_FUZZ_SECONDS, default 15)
 #   scripts/test.sh --sanitize address   ASan+UBSan build in build-address/
 #   scripts/test.sh --sanitize thread    TSan build in build-thread/
 set -euo pipefail
@@ -18,3 +20,8 @@ export LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppres
 export TSAN_OPTIONS="suppressions=$root/tests/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1"
 
 ctest --test-dir "$dir" --output-on-failure -j 2
+
+# The fuzz smoke run needs its own clang build; the sanitizer runs leave it to the normal one.
+if [[ $# -eq 0 ]]; then
+    "$root/scripts/fuzz.sh" "${DOORLOCK_FUZZ_SECONDS:-15}"
+fi
