@@ -58,6 +58,12 @@ QString ReadFirstLine(const QString& fileName)
         line.truncate(end);
     if (line.endsWith('\n'))
         line.chop(1);
+    // GBK keeps ASCII as it is, and a card's line is ASCII unless the guest's name is on it;
+    // setting up the converter would cost more than reading the file.
+    const bool ascii = std::all_of(line.cbegin(), line.cend(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii)
+        return QString::fromLatin1(line);
     QStringDecoder gbk("GBK");
     return gbk.decode(line);
 }
