@@ -15,7 +15,8 @@ class TWorkerPool;
 //
 // Threads: one network thread runs a Qt event loop that owns the listening socket and every
 // connection (reading, limits, writing, closing), so an idle or slow peer costs a socket and a
-// few bytes, never a thread. Each complete request goes to a small pool of worker threads that
+// few bytes, never a thread. Connections are plain sockets watched through TSocketWatcher, so
+// the loop's cost per round does not grow with the number of idle connections. Each complete request goes to a small pool of worker threads that
 // runs the procedure; the answer comes back to the network thread to be written. Card operations
 // are serialised by the device anyway, so more workers would only wait on it; a few keep requests
 // that need no card (or only the record store) from queueing behind one slow encoder call. All
