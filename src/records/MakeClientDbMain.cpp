@@ -2,6 +2,8 @@
 // Build step: makes a fresh SQLite database from a schema file, replacing the output. The
 // program itself never creates a database; this is how build/bin gets its Client.db.
 
+#include "SchemaScriptUnit.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QSqlDatabase>
@@ -14,22 +16,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// The statements of a schema file: "--" comments dropped, split at ';'.
-QStringList Statements(const QString& schema)
-{
-    QString code;
-    for (const QString& line : schema.split(u'\n')) {
-        const qsizetype comment = line.indexOf(u"--"_s);
-        code += (comment < 0 ? line : line.left(comment)) + u'\n';
-    }
-    QStringList statements;
-    for (const QString& part : code.split(u';')) {
-        if (!part.trimmed().isEmpty())
-            statements << part.trimmed();
-    }
-    return statements;
-}
-
 bool Make(const QString& schemaPath, const QString& outputPath, QString& error)
 {
     QFile schema(schemaPath);
@@ -37,7 +23,7 @@ bool Make(const QString& schemaPath, const QString& outputPath, QString& error)
         error = schemaPath + u": "_s + schema.errorString();
         return false;
     }
-    const QStringList statements = Statements(QString::fromUtf8(schema.readAll()));
+    const QStringList statements = SchemaStatements(QString::fromUtf8(schema.readAll()));
 
     // Built beside the output and renamed over it, so a failed build leaves no half file.
     const QString partial = outputPath + u".partial"_s;

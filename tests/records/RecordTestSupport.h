@@ -8,9 +8,6 @@
 // Helpers shared by the record store's tests and their child process.
 namespace RecordTest {
 
-// The statements of a schema file: "--" comments dropped, split at ';'.
-QStringList SqlStatements(const QString& script);
-
 // The source tree's copy of a file below src/records.
 QString RecordsSourceFile(const QString& name);
 

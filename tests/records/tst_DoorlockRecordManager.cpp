@@ -5,6 +5,7 @@
 #include "DoorlockRecordManagerUnit.h"
 #include "LogFileUnit.h"
 #include "RecordTestSupport.h"
+#include "SchemaScriptUnit.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -184,8 +185,7 @@ bool tst_DoorlockRecordManager::RunSchema(const QString& connection)
     QFile schema(RecordTest::RecordsSourceFile(u"schema-postgresql.sql"_s));
     if (!schema.open(QIODevice::ReadOnly))
         return false;
-    for (const QString& statement :
-         RecordTest::SqlStatements(QString::fromUtf8(schema.readAll()))) {
+    for (const QString& statement : SchemaStatements(QString::fromUtf8(schema.readAll()))) {
         if (!Exec(statement, connection))
             return false;
     }
